@@ -1,0 +1,89 @@
+#include "tests/support/tmpdir.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <ftw.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+TempDir::TempDir(const std::string &tag)
+{
+    const char *base = getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/hwsuite-" + tag + ".XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp: " + std::string(strerror(errno)));
+    path = buf.data();
+}
+
+TempDir::~TempDir() { remove_tree(path); }
+
+void write_file(const std::string &path, const std::string &content, int mode)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode);
+    if (fd < 0) throw std::runtime_error("open " + path + ": " + strerror(errno));
+    size_t done = 0;
+    while (done < content.size()) {
+        ssize_t w = write(fd, content.data() + done, content.size() - done);
+        if (w <= 0) {
+            close(fd);
+            throw std::runtime_error("write " + path);
+        }
+        done += w;
+    }
+    close(fd);
+    chmod(path.c_str(), mode);
+}
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+bool file_exists(const std::string &path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+void make_dirs(const std::string &path)
+{
+    for (size_t i = 1; i <= path.size(); i++)
+        if (i == path.size() || path[i] == '/') mkdir(path.substr(0, i).c_str(), 0755);
+}
+
+void make_tree(const std::string &root,
+               const std::vector<std::pair<std::string, std::string>> &entries)
+{
+    make_dirs(root);
+    for (auto &[name, content] : entries) {
+        std::string p = root + "/" + name;
+        if (!name.empty() && name.back() == '/') {
+            make_dirs(p.substr(0, p.size() - 1));
+        } else {
+            size_t slash = p.rfind('/');
+            make_dirs(p.substr(0, slash));
+            write_file(p, content);
+        }
+    }
+}
+
+static int remove_entry(const char *p, const struct stat *, int flag, FTW *)
+{
+    if (flag == FTW_DP) rmdir(p);
+    else unlink(p);
+    return 0;
+}
+
+void remove_tree(const std::string &path)
+{
+    if (!path.empty() && path != "/") nftw(path.c_str(), remove_entry, 32, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
+}
