@@ -1,0 +1,17 @@
+// The file-system check: runs the system's checker in no-write mode on a raw
+// device with its output captured in a file, and judges that output against
+// the report a healthy mounted file system gives.
+#pragma once
+#include <cstdio>
+
+// 1 when the checker ran normally and its report fits the rules, else 0.
+int check_fs(const char *device, const char *mount_point, const char *output_file);
+// 0 when the checker could not be run or ended abnormally, 1 for exit status 0,
+// 36 for exit status 36.
+int run_fsck(const char *device, const char *output_file);
+
+void init_expect(const char *device, const char *mount_point, int exit_code);
+int filter_stream(FILE *stream, const char *device, const char *mount_point);
+int read_line(FILE *stream, char *buf, int size);
+int is_fsck_files_line(const char *line, const char **stopped_at);
+int looking_at(const char **pos, const char *text);
