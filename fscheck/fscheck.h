@@ -3,6 +3,8 @@
 // the report a healthy mounted file system gives.
 #pragma once
 #include <cstdio>
+#include <string>
+#include <vector>
 
 // 1 when the checker ran normally and its report fits the rules, else 0.
 int check_fs(const char *device, const char *mount_point, const char *output_file);
@@ -10,6 +12,9 @@ int check_fs(const char *device, const char *mount_point, const char *output_fil
 // 36 for exit status 36.
 int run_fsck(const char *device, const char *output_file);
 
+// The rule table: each rule is a marker ("=" exact line, "?" awaited line)
+// and a text, or the whole text "&files" for the summary line.
+extern std::vector<std::string> expect;
 void init_expect(const char *device, const char *mount_point, int exit_code);
 int filter_stream(FILE *stream, const char *device, const char *mount_point);
 int read_line(FILE *stream, char *buf, int size);

@@ -24,7 +24,7 @@ extern const char *trace2_fname;
 extern int opt_verbose;
 
 // Symbolic errno names, indexed by Linux's values.
-extern const char *const ETable[];
+extern const char *const *const ETable;
 extern const int Emax;
 extern const char *const Eundef;
 

@@ -1,0 +1,88 @@
+// Runs the file-system checker in no-write mode with its output captured in a
+// file, then judges that file.
+#include "fscheck/fscheck.h"
+
+#include "libsupport/support.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+static const char fsck_path[] = "/usr/sbin/fsck";
+
+int run_fsck(const char *device, const char *output_file)
+{
+    int fd = open(output_file, O_CREAT | O_TRUNC | O_WRONLY, 0666);
+    if (fd < 0) {
+        trace_errno("open('%s',O_CREAT|O_TRUNC,O_WRONLY,0666) failed", output_file);
+        return 0;
+    }
+    if (close(fd) != 0) {
+        trace_errno("close('%s') failed", output_file);
+        return 0;
+    }
+    fflush(stderr);
+    fflush(stdout);
+    pid_t pid = ft_fork();
+    if (pid < 0) {
+        trace_errno("could not run fsck; fork() failed");
+        return 0;
+    }
+    if (pid == 0) {
+        close(1);
+        fd = open(output_file, O_CREAT | O_WRONLY, 0666);
+        if (fd < 0) {
+            trace_errno("open('%s',O_CREAT|O_WRONLY,0666) failed", output_file);
+            _exit(127);
+        }
+        edup2(fd, 1);
+        edup2(fd, 2);
+        if (fd != 1 && fd != 2) close(fd);
+        close_all(3);
+        sync();
+        char *const argv[] = {(char *)fsck_path, (char *)"-n", (char *)device, nullptr};
+        execv(fsck_path, argv);
+        trace_errno("execv('%s',...) failed", fsck_path);
+        _exit(127);
+    }
+    // Wait for this checker only: another child's status must not pass for its own.
+    int status;
+    pid_t w;
+    while ((w = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+    }
+    if (w < 0) {
+        trace_errno("could not run fsck; wait() failed");
+        return 0;
+    }
+    int sig = status & 255, code = (status >> 8) & 255;
+    if (sig == 0 && code == 36) return 36;
+    if (status == 0) return 1;
+    trace_p("fsck failed; status = {signal=%d, exit=%d}\n", sig, code);
+    return 0;
+}
+
+int check_fs(const char *device, const char *mount_point, const char *output_file)
+{
+    int r = run_fsck(device, output_file);
+    if (r == 0) return 0;
+    init_expect(device, mount_point, r);
+    int fd = open(output_file, O_RDONLY, 0666);
+    if (fd < 0) {
+        trace_errno("open('%s',O_RDONLY,0666) failed", output_file);
+        return 0;
+    }
+    FILE *f = fdopen(fd, "r");
+    if (!f) {
+        trace_errno("open('%s',O_RDONLY,0666) failed", output_file);
+        close(fd);
+        return 0;
+    }
+    int result = filter_stream(f, device, mount_point);
+    if (fclose(f) != 0) {
+        trace_p("fclose('%s') failed.\n", output_file);
+        return 0;
+    }
+    return result > 0 ? 1 : 0;
+}
