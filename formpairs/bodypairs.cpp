@@ -1,0 +1,26 @@
+// bodypairs: prints each pair of a form-encoded request body of
+// CONTENT_LENGTH bytes on standard input as a name="value" line.
+#include "formpairs/pairs.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+int main()
+{
+    long long cl = content_length(getenv("CONTENT_LENGTH"));
+    if (cl > 0) {
+        // Bytes after the body belong to whoever reads the input next.
+        FILE *in = open_body(0, cl);
+        if (!in) {
+            fprintf(stderr, "bodypairs: standard input: %s\n", strerror(errno));
+            return 1;
+        }
+        decode_body(in, cl, stdout);
+        if (ferror(in)) {
+            fprintf(stderr, "bodypairs: standard input: %s\n", strerror(errno));
+            return finish_output("bodypairs") | 1;
+        }
+    }
+    return finish_output("bodypairs");
+}

@@ -1,0 +1,107 @@
+#include "formpairs/pairs.h"
+
+#include "formpairs/words.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+entry entries;
+
+// Only the current pair is kept: a body of many pairs must not pile up.
+static void store_entry(char *name, char *val)
+{
+    free(entries.name);
+    free(entries.val);
+    entries.name = name;
+    entries.val = val;
+}
+
+static void decode_pair(char *pair, FILE *out)
+{
+    // Decoding comes before the split: an escaped '=' in a name splits it.
+    plustospace(pair);
+    unescape_url(pair);
+    char *name = makeword(pair, '=');
+    store_entry(name, pair);
+    fprintf(out, "%s=\"%s\"\n", entries.name, entries.val);
+}
+
+void decode_query(const char *query, FILE *out)
+{
+    size_t len = strlen(query);
+    size_t pos = 0;
+    while (pos < len) {
+        // The buffer fits the pair, however long it is.
+        size_t n = strcspn(query + pos, "&");
+        char *pair = static_cast<char *>(erealloc(nullptr, n + 1));
+        memcpy(pair, query + pos, n);
+        pair[n] = '\0';
+        decode_pair(pair, out);
+        pos += n + 1;
+    }
+}
+
+void decode_body(FILE *in, long long cl, FILE *out)
+{
+    while (cl > 0 && !feof(in) && !ferror(in)) {
+        long long before = cl;
+        char *word = fmakeword(in, '&', &cl);
+        if (cl == before) {
+            // Input ended before this pair's first character.
+            free(word);
+            break;
+        }
+        decode_pair(word, out);
+    }
+}
+
+long long content_length(const char *value)
+{
+    if (!value) return 0;
+    return strtoll(value, nullptr, 10);
+}
+
+struct body_source {
+    int fd;
+    long long left;
+};
+
+static ssize_t body_read(void *cookie, char *buf, size_t size)
+{
+    auto *src = static_cast<body_source *>(cookie);
+    if (src->left <= 0) return 0;
+    if (static_cast<unsigned long long>(src->left) < size) size = static_cast<size_t>(src->left);
+    ssize_t n;
+    do n = read(src->fd, buf, size);
+    while (n < 0 && errno == EINTR);
+    if (n > 0) src->left -= n;
+    return n;
+}
+
+static int body_close(void *cookie)
+{
+    delete static_cast<body_source *>(cookie);
+    return 0;
+}
+
+FILE *open_body(int fd, long long limit)
+{
+    cookie_io_functions_t io{};
+    io.read = body_read;
+    io.close = body_close;
+    auto *src = new body_source{fd, limit};
+    FILE *f = fopencookie(src, "r", io);
+    if (!f) delete src;
+    return f;
+}
+
+int finish_output(const char *program)
+{
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        fprintf(stderr, "%s: standard output: %s\n", program, strerror(errno ? errno : EIO));
+        return 1;
+    }
+    return 0;
+}
