@@ -22,8 +22,8 @@ int main(int argc, char **argv)
     const mount_entry *m = filesystem_of(path);
     if (!m || m->mnt_special.empty()) return 1;
     long k = df(path);
-    fprintf(stderr, "df('%s') [ %s mounted on %s ] => %ld kbytes.\n", path,
-            m->mnt_special.c_str(), m->mnt_mountp.c_str(), k);
+    fprintf(stderr, "df('%s') [ %s mounted on %s ] => %ld kbytes.\n", path, m->mnt_special.c_str(),
+            m->mnt_mountp.c_str(), k);
 
     std::string raw = m->mnt_special;
     if (raw.compare(0, 9, "/dev/dsk/") == 0) raw = "/dev/rdsk/" + raw.substr(9);

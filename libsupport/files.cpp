@@ -16,8 +16,10 @@ int is_valid_directory(const char *path)
 {
     struct stat st;
     if (stat(path, &st) != 0) {
-        if (errno == ENOENT) trace_p("%s does not exist.\n", path);
-        else trace_errno("stat('%s') failed", path);
+        if (errno == ENOENT)
+            trace_p("%s does not exist.\n", path);
+        else
+            trace_errno("stat('%s') failed", path);
         return 0;
     }
     if (!S_ISDIR(st.st_mode)) {
@@ -33,7 +35,8 @@ int init_logfile(const char *path)
 {
     int fd = open(path, O_CREAT | O_TRUNC | O_WRONLY | O_APPEND | O_SYNC | O_NOFOLLOW, 0666);
     if (fd < 0) {
-        trace_errno("!ERROR: open('%s',O_CREAT|O_TRUNC|O_WRONLY|O_APPEND|O_SYNC,0666) failed", path);
+        trace_errno("!ERROR: open('%s',O_CREAT|O_TRUNC|O_WRONLY|O_APPEND|O_SYNC,0666) failed",
+                    path);
         exit(1);
     }
     return fd;

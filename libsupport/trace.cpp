@@ -37,7 +37,10 @@ std::string strprintf(const char *fmt, ...)
     return s;
 }
 
-static bool same_fd(FILE *t, FILE *std) { return t && fileno(t) == fileno(std); }
+static bool same_fd(FILE *t, FILE *std)
+{
+    return t && fileno(t) == fileno(std);
+}
 
 void trace_flush()
 {
@@ -117,6 +120,8 @@ void trace_errno(const char *fmt, ...)
 
 void trace_fresh_line()
 {
-    if (trace1 && isatty(fileno(trace1))) fputs("\n", trace1);
-    else if (trace2 && isatty(fileno(trace2))) fputs("\n", trace2);
+    if (trace1 && isatty(fileno(trace1)))
+        fputs("\n", trace1);
+    else if (trace2 && isatty(fileno(trace2)))
+        fputs("\n", trace2);
 }

@@ -21,7 +21,8 @@ std::string fs_basetype(const char *path)
         }
     }
     mnt_close(t);
-    if (type.rfind("nfs", 0) == 0 && type.size() > 3 && isdigit((unsigned char)type[3])) type = "nfs";
+    if (type.rfind("nfs", 0) == 0 && type.size() > 3 && isdigit((unsigned char)type[3]))
+        type = "nfs";
     if (type.empty()) errno = ENOENT;
     return type;
 }

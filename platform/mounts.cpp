@@ -4,7 +4,10 @@
 #include <mntent.h>
 #include <vector>
 
-FILE *mnt_open() { return setmntent("/proc/self/mounts", "r"); }
+FILE *mnt_open()
+{
+    return setmntent("/proc/self/mounts", "r");
+}
 
 bool mnt_next(FILE *table, mount_entry *e)
 {

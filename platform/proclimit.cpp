@@ -11,4 +11,7 @@ int proclimit_probe()
     return 0;
 }
 
-long child_max() { return sysconf(_SC_CHILD_MAX); }
+long child_max()
+{
+    return sysconf(_SC_CHILD_MAX);
+}

@@ -11,11 +11,18 @@ bool FakeFsck::install(MountNs &ns, const std::string &d)
     make_dirs(dir);
     write_file(dir + "/fsck",
                "#!/bin/sh\n"
-               "printf '%s\\n' \"$0\" \"$@\" > '" + dir + "/args'\n"
-               "cat '" + dir + "/report'\n"
-               "sig=$(cat '" + dir + "/signal')\n"
-               "[ \"$sig\" != 0 ] && kill -s \"$sig\" $$\n"
-               "exit $(cat '" + dir + "/status')\n",
+               "printf '%s\\n' \"$0\" \"$@\" > '" +
+                   dir +
+                   "/args'\n"
+                   "cat '" +
+                   dir +
+                   "/report'\n"
+                   "sig=$(cat '" +
+                   dir +
+                   "/signal')\n"
+                   "[ \"$sig\" != 0 ] && kill -s \"$sig\" $$\n"
+                   "exit $(cat '" +
+                   dir + "/status')\n",
                0755);
     set("", 0);
     return ns.bind(dir + "/fsck", "/usr/sbin/fsck");
@@ -36,12 +43,18 @@ std::vector<std::string> FakeFsck::args() const
     return v;
 }
 
-void FakeFsck::forget() { unlink((dir + "/args").c_str()); }
+void FakeFsck::forget()
+{
+    unlink((dir + "/args").c_str());
+}
 
 std::string healthy_report(const std::string &rawdev, const std::string &mountp, bool sb)
 {
-    std::string r = "** " + rawdev + " (NO WRITE)\n"
-                    "** Currently Mounted on " + mountp + "\n"
+    std::string r = "** " + rawdev +
+                    " (NO WRITE)\n"
+                    "** Currently Mounted on " +
+                    mountp +
+                    "\n"
                     "** Phase 1 - Check Blocks and Sizes\n"
                     "** Phase 2 - Check Pathnames\n"
                     "** Phase 3 - Check Connectivity\n"

@@ -8,7 +8,7 @@
 #include <vector>
 
 struct FakeFsck {
-    std::string dir;  // holds the script, the report and the recorded arguments
+    std::string dir; // holds the script, the report and the recorded arguments
     // Installs the script in dir and binds it over /usr/sbin/fsck in ns.
     bool install(MountNs &ns, const std::string &dir);
     void set(const std::string &report, int status, int signal = 0);

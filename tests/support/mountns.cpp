@@ -64,7 +64,8 @@ std::string MountNs::loop(const std::string &image, int size_mb, int sector_size
     if (truncate(image.c_str(), 0) != 0) write_file(image, "");
     if (truncate(image.c_str(), (off_t)size_mb << 20) != 0) return "";
     std::string dev;
-    if (shell("losetup -f --show --sector-size " + std::to_string(sector_size) + " " + image, &dev) != 0)
+    if (shell("losetup -f --show --sector-size " + std::to_string(sector_size) + " " + image,
+              &dev) != 0)
         return "";
     dev.erase(std::remove(dev.begin(), dev.end(), '\n'), dev.end());
     loops.push_back(dev);

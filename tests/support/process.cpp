@@ -11,7 +11,10 @@
 #include <time.h>
 #include <unistd.h>
 
-std::string bin_path(const std::string &name) { return std::string(SUITE_BIN_DIR) + "/" + name; }
+std::string bin_path(const std::string &name)
+{
+    return std::string(SUITE_BIN_DIR) + "/" + name;
+}
 
 static double now_s()
 {
@@ -76,9 +79,18 @@ RunResult run_program(const std::string &path, const std::vector<std::string> &a
         pollfd p[3];
         int n = 0;
         int io = -1, oo = -1, eo = -1;
-        if (infd >= 0) { io = n; p[n++] = {infd, POLLOUT, 0}; }
-        if (outfd >= 0) { oo = n; p[n++] = {outfd, POLLIN, 0}; }
-        if (errfd >= 0) { eo = n; p[n++] = {errfd, POLLIN, 0}; }
+        if (infd >= 0) {
+            io = n;
+            p[n++] = {infd, POLLOUT, 0};
+        }
+        if (outfd >= 0) {
+            oo = n;
+            p[n++] = {outfd, POLLIN, 0};
+        }
+        if (errfd >= 0) {
+            eo = n;
+            p[n++] = {errfd, POLLIN, 0};
+        }
         double left = deadline - now_s();
         if (left <= 0) {
             r.timed_out = true;
@@ -101,7 +113,8 @@ RunResult run_program(const std::string &path, const std::vector<std::string> &a
             if (idx < 0 || !p[idx].revents) return;
             char buf[65536];
             ssize_t g = read(fd, buf, sizeof buf);
-            if (g > 0) dst.append(buf, g);
+            if (g > 0)
+                dst.append(buf, g);
             else if (g == 0 || (errno != EINTR && errno != EAGAIN)) {
                 close(fd);
                 fd = -1;

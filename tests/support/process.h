@@ -4,20 +4,20 @@
 #include <vector>
 
 struct RunOptions {
-    std::string input;                 // written to the program's standard input, then closed
-    std::vector<std::string> env;      // extra or replaced "NAME=value" entries
-    std::vector<std::string> unset;    // names removed from the environment
-    std::string cwd;                   // working directory, when not empty
-    std::string argv0;                 // argument zero, when not the path
-    int timeout_s = 120;               // the program's process group is killed after this
-    bool new_group = true;             // start it as the leader of a process group
+    std::string input;              // written to the program's standard input, then closed
+    std::vector<std::string> env;   // extra or replaced "NAME=value" entries
+    std::vector<std::string> unset; // names removed from the environment
+    std::string cwd;                // working directory, when not empty
+    std::string argv0;              // argument zero, when not the path
+    int timeout_s = 120;            // the program's process group is killed after this
+    bool new_group = true;          // start it as the leader of a process group
 };
 
 struct RunResult {
     std::string out, err;
-    bool exited = false;   // ended by exit: status is valid
-    int status = -1;       // exit status
-    int signal = 0;        // signal that ended it, when not exited
+    bool exited = false; // ended by exit: status is valid
+    int status = -1;     // exit status
+    int signal = 0;      // signal that ended it, when not exited
     bool timed_out = false;
 };
 

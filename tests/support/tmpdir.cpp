@@ -21,7 +21,10 @@ TempDir::TempDir(const std::string &tag)
     path = buf.data();
 }
 
-TempDir::~TempDir() { remove_tree(path); }
+TempDir::~TempDir()
+{
+    remove_tree(path);
+}
 
 void write_file(const std::string &path, const std::string &content, int mode)
 {
@@ -78,12 +81,15 @@ void make_tree(const std::string &root,
 
 static int remove_entry(const char *p, const struct stat *, int flag, FTW *)
 {
-    if (flag == FTW_DP) rmdir(p);
-    else unlink(p);
+    if (flag == FTW_DP)
+        rmdir(p);
+    else
+        unlink(p);
     return 0;
 }
 
 void remove_tree(const std::string &path)
 {
-    if (!path.empty() && path != "/") nftw(path.c_str(), remove_entry, 32, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
+    if (!path.empty() && path != "/")
+        nftw(path.c_str(), remove_entry, 32, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
 }
