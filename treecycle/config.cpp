@@ -1,0 +1,258 @@
+// Command line, autoconfiguration of the instance count, the file systems
+// under test, the work-file names and the source list.
+#include "libsupport/support.h"
+#include "platform/fstype.h"
+#include "platform/proclimit.h"
+#include "treecycle/treecycle.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+int opt_commit = 1;
+int opt_fsck_any = 1;
+int opt_fsck_root = 1;
+int disk_reserve = 0;
+int processes_per_instance = 25;
+int fault_max_instances = 0;
+int fault_cpio, fault_diff, fault_file_add, fault_file_drop;
+const char *src_directory;
+const char *dst_directory;
+int max_iterations;
+int time_limit = -1;
+int instances = -1;
+const char *tmp_directory = "/var/tmp";
+char start_cwd[1024];
+const char *root_raw_device, *src_raw_device, *dst_raw_device;
+const char *src_mount_point, *dst_mount_point;
+int pid;
+const char *log_tmp_path, *fl_path, *tmp_fsck_1, *tmp_fsck_2, *tmp_fsck_3;
+FILE *ftw_dst;
+
+// The fault options pick their single with the seeded generator, one draw
+// per option in command-line order, so a command line always picks the same.
+static int draw()
+{
+    return (int)(random() % 5) + 1;
+}
+
+int parse_options(int argc, char **argv, int *unknown)
+{
+    int i = 1;
+    *unknown = 0;
+    for (; i < argc && argv[i][0] == '-'; i++) {
+        const char *o = argv[i];
+        const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (!strcmp(o, "-n")) {
+            opt_commit = 0;
+        } else if (!strcmp(o, "-v")) {
+            opt_verbose = 1;
+        } else if (!strcmp(o, "-nofsck")) {
+            opt_fsck_any = 0;
+        } else if (!strcmp(o, "-nofsck-root")) {
+            opt_fsck_root = 0;
+        } else if (!strcmp(o, "-disk-reserve")) {
+            disk_reserve = get_cardinal_argument(o, value);
+            i++;
+        } else if (!strcmp(o, "-processes-per-instance")) {
+            processes_per_instance = get_cardinal_argument(o, value);
+            i++;
+        } else if (!strcmp(o, "-fault-max-instances")) {
+            fault_max_instances = get_cardinal_argument(o, value);
+            i++;
+        } else if (!strcmp(o, "-fault-cpio")) {
+            fault_cpio = draw();
+        } else if (!strcmp(o, "-fault-diff")) {
+            fault_diff = draw();
+        } else if (!strcmp(o, "-fault-file-add")) {
+            fault_file_add = draw();
+        } else if (!strcmp(o, "-fault-file-drop")) {
+            fault_file_drop = draw();
+        } else {
+            fprintf(stderr, "!ERROR: %s: Unknown option, '%s'.\n", program_name, o);
+            ++*unknown;
+        }
+    }
+    return i;
+}
+
+// parse_time's grammar, computed in 64 bits so that a time too long for an
+// int is seen instead of wrapping.
+long long time_seconds64(const char *s)
+{
+    if (*s == ':') s++;
+    long long field[4];
+    int n = 0;
+    for (;;) {
+        if (n == 4 || *s < '0' || *s > '9') return -1;
+        long long v = 0;
+        for (; *s >= '0' && *s <= '9'; s++)
+            v = v > LLONG_MAX / 10 ? LLONG_MAX : v * 10 + (*s - '0');
+        field[n++] = v;
+        if (*s == '\0') break;
+        if (*s != ':') return -1;
+        s++;
+    }
+    if (n == 4) return -1;
+    long long t = 0;
+    for (int k = 0; k < n; k++) {
+        if (t > (LLONG_MAX - field[k]) / 60) return LLONG_MAX;
+        t = t * 60 + field[k];
+    }
+    return t;
+}
+
+char *get_directory(const char *path)
+{
+    if (path[0] == '/') return estrsave(path);
+    return estrsave(strprintf("%s/%s", start_cwd, path).c_str());
+}
+
+int instances_for_space(long long avail_k, long long used_k)
+{
+    long long per = 5 * used_k + std::max(5 * used_k / 10, 8LL);
+    long long n = avail_k / per;
+    if (n < 0) return 0;
+    return n > INT_MAX ? INT_MAX : (int)n;
+}
+
+int instances_for_processes(long long total, int per_instance)
+{
+    if (total < 0 || per_instance <= 0) return -1;
+    long long n = (total - 100) / per_instance;
+    if (n < 0) return 0;
+    return n > INT_MAX ? INT_MAX : (int)n;
+}
+
+int autoconfig_instances_by_disk_space()
+{
+    long long used = du(src_directory);
+    if (opt_verbose) eprintf("du('%s') => %lld\n", src_directory, used);
+    long long avail = (long long)df(dst_directory) - disk_reserve;
+    long long per = 5 * used + std::max(5 * used / 10, 8LL);
+    int n = instances_for_space(avail, used);
+    if (opt_verbose) {
+        eprintf("Disk space available for use by %s: %lldK\n", program_name, avail);
+        eprintf("Disk space required per instance  : %lldK\n", per);
+        eprintf("Instances supported by disk space : %d\n", n);
+    }
+    return n;
+}
+
+int autoconfig_instances_by_processes()
+{
+    long long total = nprocs();
+    int n = instances_for_processes(total, processes_per_instance);
+    if (n < 0) return -1;
+    if (opt_verbose) {
+        eprintf("Total processes (v.v_proc) . . . : %lld\n", total);
+        eprintf("Processes available  . . . . . . : %lld\n", total - 100);
+        eprintf("Instances supported by processes : %d\n", n);
+    }
+    return n;
+}
+
+const mount_entry *e_filesystem_of(const char *path)
+{
+    const mount_entry *e = filesystem_of(path);
+    if (!e)
+        trace_p("!ERROR: filesystem_of('%s') failed; NULL result.\n", path);
+    else if (e->mnt_special.empty())
+        trace_p("!ERROR: filesystem_of('%s') failed; mnt_special == NULL.\n", path);
+    else if (e->mnt_mountp.empty())
+        trace_p("!ERROR: filesystem_of('%s') failed; mnt_mountp == NULL.\n", path);
+    else
+        return e;
+    exit(1);
+}
+
+std::string blk_to_raw(const char *name)
+{
+    if (!strncmp(name, "/dev/dsk/", 9)) return strprintf("/dev/rdsk/%s", name + 9);
+    if (!strncmp(name, "/dev/md/dsk/", 12)) return strprintf("/dev/md/rdsk/%s", name + 12);
+    trace_p("!ERROR: blk_to_raw('%s') failed.\n!ERROR:   Cannot derive raw device from block "
+            "device.\n!ERROR:   Must start with '/dev/dsk/' or '/dev/md/dsk/'.\n",
+            name);
+    exit(1);
+}
+
+char *mnt_to_raw(const mount_entry *entry)
+{
+    struct statvfs sv;
+    if (statvfs(entry->mnt_mountp.c_str(), &sv) != 0) {
+        trace_errno("!ERROR: statvfs('%s') failed", entry->mnt_mountp.c_str());
+        exit(1);
+    }
+    if (fs_basetype(entry->mnt_mountp.c_str()) != "ufs") return nullptr;
+    return estrsave(blk_to_raw(entry->mnt_special.c_str()).c_str());
+}
+
+void make_fs_pathnames()
+{
+    // Each entry is used up before the next lookup overwrites it.
+    root_raw_device = mnt_to_raw(e_filesystem_of("/"));
+    const mount_entry *e = e_filesystem_of(src_directory);
+    src_mount_point = estrsave(e->mnt_mountp.c_str());
+    src_raw_device = mnt_to_raw(e);
+    e = e_filesystem_of(dst_directory);
+    dst_mount_point = estrsave(e->mnt_mountp.c_str());
+    dst_raw_device = mnt_to_raw(e);
+}
+
+void make_tmp_filenames()
+{
+    pid = getpid();
+    log_tmp_path = estrsave(strprintf("%s/TRC7.%d.log", tmp_directory, pid).c_str());
+    fl_path = estrsave(strprintf("%s/TRC7.%d.srcfiles", tmp_directory, pid).c_str());
+    tmp_fsck_1 = estrsave(strprintf("%s/TRC7.%d.fsck.1", tmp_directory, pid).c_str());
+    tmp_fsck_2 = estrsave(strprintf("%s/TRC7.%d.fsck.2", tmp_directory, pid).c_str());
+    tmp_fsck_3 = estrsave(strprintf("%s/TRC7.%d.fsck.3", tmp_directory, pid).c_str());
+}
+
+// Symbolic links are listed as entries of their own, so that the archiver
+// copies them as links: following them would skip a link to a directory
+// inside the tree (already visited) and, for one pointing outside, copy into
+// what the link points at.
+static int src_visit(const char *path, const struct stat *, int type, struct FTW *)
+{
+    if (type == FTW_F || type == FTW_D || type == FTW_SL || type == FTW_SLN) {
+        if (path[0] == '.' && path[1] == '/') path += 2;
+        fprintf(ftw_dst, "%s\n", path);
+    }
+    return 0;
+}
+
+void make_source_filename_list()
+{
+    // A fixed name in a world-writable directory: never open it through a
+    // link that someone planted there.
+    int fd = open(fl_path, O_CREAT | O_TRUNC | O_WRONLY | O_NOFOLLOW, 0666);
+    if (fd < 0) {
+        trace_errno("!ERROR: open('%s',O_CREAT|O_TRUNC|O_WRONLY,0666) failed", fl_path);
+        exit(1);
+    }
+    ftw_dst = fdopen(fd, "w");
+    if (!ftw_dst) {
+        trace_errno("!ERROR: fdopen('%s') failed", fl_path);
+        exit(1);
+    }
+    guard_chdir(start_cwd, src_directory);
+    int r = nftw(".", src_visit, 16, FTW_MOUNT | FTW_PHYS);
+    guard_chdir(src_directory, start_cwd);
+    if (r != 0) {
+        trace("!ERROR: %s::make_source_filename_list: ftw('.') [cwd=%s] returned %d\n",
+              program_name, src_directory, r);
+        exit(1);
+    }
+    if (fflush(ftw_dst) != 0 || ferror(ftw_dst)) {
+        trace_p("!ERROR: error writing to %s\n", fl_path);
+        exit(1);
+    }
+    fclose(ftw_dst);
+    ftw_dst = nullptr;
+}

@@ -1,0 +1,104 @@
+// treecycle [options] source-directory target-directory iterations [instances]
+#include "libsupport/support.h"
+#include "platform/proclimit.h"
+#include "treecycle/treecycle.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <unistd.h>
+
+int main(int argc, char **argv)
+{
+    program_path = argv[0];
+    program_name = sname(argv[0]);
+    trace1 = stderr;
+    trace2 = nullptr;
+    trace1_fname = nullptr;
+    trace2_fname = nullptr;
+
+    if (!getcwd(start_cwd, sizeof start_cwd)) {
+        trace_errno("!ERROR: getcwd(...) failed");
+        exit(1);
+    }
+    srandom(1);
+    int unknown = 0;
+    int first = parse_options(argc, argv, &unknown);
+    int nargs = argc - first;
+    if (nargs != 3 && nargs != 4) {
+        fprintf(stderr, "!ERROR: %s: expecting 3 or 4 arguments; got %d.\n", program_name, nargs);
+        fprintf(stderr,
+                "!ERROR: Usage: %s  source-directory  target-directory  iterations  [instances]\n",
+                program_name);
+        exit(1);
+    }
+    char **arg = argv + first;
+    src_directory = get_directory(arg[0]);
+    dst_directory = get_directory(arg[1]);
+
+    // Counts and times beyond an int are refused, not wrapped.
+    long long t;
+    if (iscardinal(arg[2]) && strtoull(arg[2], nullptr, 10) <= INT_MAX) {
+        max_iterations = (int)strtoul(arg[2], nullptr, 10);
+    } else if (!iscardinal(arg[2]) && parse_time(arg[2], &time_limit) &&
+               (t = time_seconds64(arg[2])) >= 0 && t <= INT_MAX) {
+        time_limit = (int)t;
+        max_iterations = -1;
+    } else {
+        fprintf(
+            stderr,
+            "!ERROR: %s: iterations (argument 3) must be a cardinal number or time (0:00:00).\n",
+            program_name);
+        exit(1);
+    }
+    if (opt_verbose) eprintf("max_iterations = %d, time_limit = %d\n", max_iterations, time_limit);
+    if (nargs == 4) {
+        if (!iscardinal(arg[3]) || strtoull(arg[3], nullptr, 10) > INT_MAX) {
+            fprintf(stderr, "!ERROR: %s: Instances (argument 4) must be a cardinal number.\n",
+                    program_name);
+            exit(1);
+        }
+        instances = (int)strtoul(arg[3], nullptr, 10);
+    } else {
+        instances = -1;
+    }
+    if (unknown) exit(1);
+
+    int count = autoconfig_instances_by_disk_space();
+    // The design's probe of the kernel memory device: may we learn the
+    // process limit?
+    if (proclimit_probe() == 0) {
+        int p = autoconfig_instances_by_processes();
+        // No limit reported: the disk space alone decides.
+        if (p >= 0 && p < count) count = p;
+    } else {
+        trace_errno("open('/dev/kmem',O_RDONLY) failed");
+        eprintf("    Read permission for /dev/kmem is needed,\n");
+        eprintf("    in order to find out how many processes this system can support.\n");
+        if (instances < 1) {
+            eprintf("!ERROR: read permission for /dev/kmem is needed");
+            exit(1);
+        }
+        eprintf("!WARNING: The number of available processes supported by this system\n");
+        eprintf("         cannot be used to limit the number of concurrent\n");
+        eprintf("         instances of TRC7, because that information is not available.\n");
+    }
+    if (instances < 0 || count < instances) instances = count;
+    if (opt_verbose || !opt_commit) {
+        printf("%d\n", instances);
+        fflush(stdout);
+    }
+    if (!tmp_directory) tmp_directory = "/var/tmp";
+    int ok = is_valid_directory(src_directory);
+    ok &= is_valid_directory(dst_directory);
+    ok &= is_valid_directory(tmp_directory);
+    if (!ok) exit(1);
+    make_fs_pathnames();
+    make_tmp_filenames();
+    if (!opt_commit) exit(0);
+    make_source_filename_list();
+    TRC7_start();
+    TRC7_repeat();
+    TRC7_done();
+    exit(0);
+}

@@ -1,0 +1,120 @@
+// Tool processes, guarded calls and the status codes of the process tree.
+#include "libsupport/support.h"
+#include "treecycle/treecycle.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+unsigned tool_retry_pause = 10;
+
+void close_inherited(int lowest)
+{
+    if (trace1 && trace1 != stderr && trace1 != stdout && fileno(trace1) >= lowest)
+        trace1 = nullptr;
+    if (trace2 && trace2 != stderr && trace2 != stdout && fileno(trace2) >= lowest)
+        trace2 = nullptr;
+    close_all(lowest);
+}
+
+void exec_tool(const char *path, const char *const argv[])
+{
+    // A full process table makes exec fail with EAGAIN: wait for it to drain.
+    for (int attempt = 0; attempt < 10; attempt++) {
+        execv(path, const_cast<char *const *>(argv));
+        if (errno != EAGAIN) _exit(TRC7_ERROR);
+        sleep(tool_retry_pause);
+    }
+    _exit(TRC7_NOEXEC);
+}
+
+void exec_rm(const char *path)
+{
+    const char *argv[] = {"rm", "-rf", path, nullptr};
+    exec_tool("/usr/bin/rm", argv);
+}
+
+void exec_mv(const char *from, const char *to)
+{
+    close_inherited(4);
+    const char *argv[] = {"mv", from, to, nullptr};
+    exec_tool("/usr/bin/mv", argv);
+}
+
+int run_rm(const char *path)
+{
+    trace_flush();
+    pid_t p = ft_fork();
+    if (p < 0) return fail_fork();
+    if (p == 0) exec_rm(path);
+    return guard_wait("rm");
+}
+
+int run_mv(const char *from, const char *to)
+{
+    trace_flush();
+    pid_t p = ft_fork();
+    if (p < 0) return fail_fork();
+    if (p == 0) exec_mv(from, to);
+    return guard_wait("mv");
+}
+
+int guard_wait(const char *tool)
+{
+    int st = 0;
+    pid_t r;
+    while ((r = wait(&st)) < 0 && errno == EINTR) {
+    }
+    if (r < 0) {
+        trace_errno("wait() failed");
+        return TRC7_ERROR;
+    }
+    if (st == 0) return 0;
+    int sig = st & 0xff, code = (st >> 8) & 0xff;
+    if (is_resource_status(code)) return code;
+    trace_p("%s failed; status = {signal=%d, exit=%d}\n", tool, sig, code);
+    return sig ? TRC7_SIGNAL : TRC7_ERROR;
+}
+
+int map_status(int st)
+{
+    if (st == 0) return 0;
+    int code = (st >> 8) & 0xff;
+    if (is_resource_status(code)) return code;
+    return (st & 0xff) ? TRC7_SIGNAL : TRC7_ERROR;
+}
+
+int fail_fork()
+{
+    int e = errno;
+    trace_errno("fork() failed");
+    return (e == EAGAIN || e == ENOMEM) ? TRC7_NOFORK : TRC7_ERROR;
+}
+
+void guard_mkdir(const char *path, int mode)
+{
+    if (mkdir(path, mode) == 0) return;
+    trace_errno("!ERROR: mkdir('%s',%o) failed", path, mode);
+    exit(TRC7_ERROR);
+}
+
+void guard_chdir(const char *from, const char *path)
+{
+    if (chdir(path) == 0) return;
+    if (from)
+        trace_errno("!ERROR: chdir('%s') [from %s] failed", path, from);
+    else
+        trace_errno("!ERROR: chdir('%s') failed", path);
+    exit(1);
+}
+
+int nuke_directory(const char *path)
+{
+    struct stat st;
+    if (stat(path, &st) == 0) return run_rm(path);
+    if (errno == ENOENT) return 0;
+    trace_errno("stat('%s') failed", path);
+    return TRC7_ERROR;
+}

@@ -1,0 +1,159 @@
+// treecycle: copies a source tree into many concurrent instance directories
+// with the system's archiver, compares every copy with the system's recursive
+// comparison tool, removes the copies and checks the file systems between
+// iterations.
+//
+// Process tree: the driver forks one double per instance and iteration; each
+// double forks five singles, each single runs one archiver and one comparison.
+// They talk only through exit statuses and files (markers, reference links,
+// the run log).
+#pragma once
+#include "platform/mounts.h"
+
+#include <ctime>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// Exit statuses of doubles and singles.
+enum {
+    TRC7_OK = 0,
+    TRC7_NOFORK = 121, // a process could not be created (or the fault limit)
+    TRC7_NOEXEC = 122, // a tool could not be started: exec kept failing with EAGAIN
+    TRC7_SIGNAL = 123, // a child was ended by a signal
+    TRC7_ERROR = 124,  // any other failure
+};
+inline bool is_resource_status(int s)
+{
+    return s == TRC7_NOFORK || s == TRC7_NOEXEC;
+}
+
+// Settings from the command line (children inherit them through fork).
+extern int opt_commit;
+extern int opt_fsck_any;
+extern int opt_fsck_root;
+extern int disk_reserve;
+extern int processes_per_instance;
+extern int fault_max_instances;
+extern int fault_cpio, fault_diff, fault_file_add, fault_file_drop;
+extern const char *src_directory;
+extern const char *dst_directory;
+extern int max_iterations;
+extern int time_limit;
+extern int instances;
+extern const char *tmp_directory;
+extern char start_cwd[1024];
+extern const char *root_raw_device, *src_raw_device, *dst_raw_device;
+extern const char *src_mount_point, *dst_mount_point;
+extern int pid;
+extern const char *log_tmp_path, *fl_path, *tmp_fsck_1, *tmp_fsck_2, *tmp_fsck_3;
+extern FILE *ftw_dst;
+
+// Run state.
+extern int iteration;
+extern int instance;
+extern time_t start_time;
+extern time_t now;
+
+// One copy job of a double.
+struct single_record {
+    int number;
+    pid_t child;
+    int running;
+    const char *src_dir;
+    const char *dst_dir;
+    const char *dcout;
+};
+extern char *tbase[6];
+extern char *dcout[6];
+extern int refcount[6];
+extern single_record single_info[6];
+
+// Seconds between the attempts of a tool start (10; tests lower it).
+extern unsigned tool_retry_pause;
+
+// --- Command line, autoconfiguration and paths ---
+// Reads the options from argv[1] on; returns the index of the first
+// positional word. *unknown counts the unknown options (each reported).
+int parse_options(int argc, char **argv, int *unknown);
+// The seconds of a time text that parse_time accepts, without overflow
+// (saturated at INT64_MAX); -1 when the text is not a time.
+long long time_seconds64(const char *text);
+char *get_directory(const char *path);
+// Instances that a given free space (K) and tree size (K) allow; never
+// negative, at most INT_MAX.
+int instances_for_space(long long avail_k, long long used_k);
+// Instances that a process limit allows; -1 when it sets none (no limit
+// reported, or no processes per instance).
+int instances_for_processes(long long total, int per_instance);
+int autoconfig_instances_by_disk_space();
+int autoconfig_instances_by_processes();
+void make_fs_pathnames();
+const mount_entry *e_filesystem_of(const char *path);
+char *mnt_to_raw(const mount_entry *entry);
+std::string blk_to_raw(const char *name);
+void make_tmp_filenames();
+void make_source_filename_list();
+
+// --- Iteration driver ---
+void TRC7_start();
+void TRC7_repeat();
+void TRC7_done();
+void TRC7_concur();
+void TRC7_double_start();
+void TRC7_double_fail(int status);
+[[noreturn]] void TRC7_double();
+void TRC7_single_start(int k);
+int wait_for_all_threads();
+int TRC7_double_cleanup();
+void TRC7_double_destroy();
+void init_single_paths();
+void init_single_stats();
+void init_single_refs();
+void dump_single_paths();
+void dump_single_stats();
+std::string make_tbase_dir(int i);
+std::string make_dcout_dir(int i);
+std::string tbase_dir(int i, int k);
+std::string dcout_dir(int i, int k);
+std::string tbase_ref_path(const char *name, int k);
+void make_tbase_marker_file(const char *name, int k);
+void make_tbase_ref(const char *marker, const char *ref, int k, int j);
+int unlink_tbase_ref(const char *name, int k);
+void trace_event(const char *text);
+const char *show_elapsed_time(long seconds);
+// A control file counts as present when stat succeeds with a non-zero inode.
+bool control_file_present(const char *path);
+
+// The file-system checks between iterations, in the order they run.
+struct fs_check {
+    const char *device;
+    const char *mount_point;
+    const char *output;
+};
+std::vector<fs_check> TRC7_check_list();
+// Runs every check of the list; the position of the first that failed, or -1.
+int TRC7_run_checks(const std::vector<fs_check> &list);
+
+// --- Instance run ---
+[[noreturn]] void TRC7_single(const single_record *job);
+void save_core_file();
+[[noreturn]] void exec_cpio(const char *dst);
+[[noreturn]] void exec_diff(const char *src, const char *dst, const char *out);
+
+// --- Tool processes, guarded calls and status codes ---
+[[noreturn]] void exec_tool(const char *path, const char *const argv[]);
+int run_rm(const char *path);
+[[noreturn]] void exec_rm(const char *path);
+int run_mv(const char *from, const char *to);
+[[noreturn]] void exec_mv(const char *from, const char *to);
+int guard_wait(const char *tool);
+int map_status(int wait_status);
+int fail_fork();
+void guard_mkdir(const char *path, int mode);
+void guard_chdir(const char *from, const char *path);
+int nuke_directory(const char *path);
+// close_all for a child, which also drops trace destinations whose
+// descriptors it closed, so that a later trace reopens them instead of
+// writing to whatever takes the number next.
+void close_inherited(int lowest);
