@@ -1,0 +1,20 @@
+// The I/O engines: how one transfer of a test pass is made. The pass loop
+// picks an engine and calls it once per chunk; the engine returns what the
+// transfer returned (-1 with errno set on failure).
+#pragma once
+#include <sys/types.h>
+
+struct io_engine {
+    const char *name;        // the final report's heading
+    const char *write_label; // the write progress line's start
+    const char *read_label;  // the read progress line
+    ssize_t (*write)(int fd, const void *buf, size_t len, off_t offset);
+    ssize_t (*read)(int fd, void *buf, size_t len, off_t offset);
+};
+
+extern const io_engine regular_engine; // read/write at the file position
+extern const io_engine locked_engine;  // the same inside lockf
+extern const io_engine async_engine;   // aioread/aiowrite at the offset, then aiowait
+
+enum { ENGINE_REGULAR, ENGINE_LOCKED, ENGINE_ASYNC, ENGINE_COUNT };
+extern const io_engine *const engines[ENGINE_COUNT];

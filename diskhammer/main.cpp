@@ -1,0 +1,105 @@
+// diskhammer: writes, reads back and compares files of growing (or random)
+// sizes on every suitable mounted file system, or reads and writes back one
+// raw slice, with regular, record-locked and asynchronous I/O, and times it.
+#include "diskhammer/diskhammer.h"
+#include "platform/disk_size.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <unistd.h>
+
+static const char raw_slice_msg[] =
+    "!ERROR: When -d is specified, specify the -D option followed by a raw slice.\n";
+
+[[noreturn]] static void usage()
+{
+    printf("!ERROR: Usage: diskhammer [ -F fstype ] [ -D device ] [ -f min:max ] [ -t min:max ] "
+           "[ -n num ] [ -mRLAdrsN1 ]\nThe default unit size is bytes. If followed by b, k, m, or "
+           "g, the test uses a corresponding unit size of 1 byte, 1KB (1024 bytes), 1MB "
+           "(1,048,576 bytes), or 1GB (1,048,576 bytes).\n");
+    exit(1);
+}
+
+int main(int argc, char **argv)
+{
+    mlist_selector select = mlist_select_rw;
+    bool have_selector = false;
+    int c;
+    // '+': options end at the first operand, which is then refused.
+    while ((c = getopt(argc, argv, "+AdD:f:F:Lmn:NrRst:1")) != -1) {
+        switch (c) {
+        case 'A': A_option = 1; break;
+        case 'd':
+            if (have_selector) printf("%s", raw_slice_msg);
+            d_option = 1;
+            io_target = "Raw Disk";
+            select = mlist_select_ufs_rw;
+            break;
+        case 'D': device_only = optarg; break;
+        case 'f': parse_min_max(optarg, &min_filesz, &max_filesz); break;
+        case 'F':
+            if (d_option) {
+                printf("%s", raw_slice_msg);
+                break;
+            }
+            if (strcmp(optarg, "nfs") == 0)
+                select = mlist_select_nfs_rw;
+            else if (strcmp(optarg, "ufs") == 0)
+                select = mlist_select_ufs_rw;
+            else if (strcmp(optarg, "tmpfs") == 0)
+                select = mlist_select_tmpfs_rw;
+            else {
+                printf("!ERROR: diskhammer: Invalid filesystem type for option -F\n");
+                exit(1);
+            }
+            have_selector = true;
+            break;
+        case 'L': L_option = 1; break;
+        case 'm': m_option = 1; break;
+        case 'n':
+            if (optarg[0] < '0' || optarg[0] > '9' || atoi(optarg) == 0) {
+                printf("!ERROR: diskhammer: Invalid number of tests for option -n\n");
+                exit(1);
+            }
+            num_tests = atoi(optarg);
+            break;
+        case 'N': nobyte_compare = 1; break;
+        case 'r':
+            nrandom = 1;
+            srand((unsigned)getpid());
+            break;
+        case 'R': R_option = 1; break;
+        case 's': silent = 1; break;
+        case 't': parse_min_max(optarg, &min_transz, &max_transz); break;
+        case '1': one_partition_only = 1; break;
+        default: usage();
+        }
+    }
+    if (optind < argc) usage();
+
+    if (d_option) {
+        if (!device_only || !is_mode(device_only, RAW_SLICE_TYPE)) {
+            printf("%s", raw_slice_msg);
+            exit(1);
+        }
+    } else if (device_only && !is_mode(device_only, S_IFBLK)) {
+        printf("!ERROR: diskhammer: please specify option -D followed by a block device which "
+               "has a mount point, when -d is not specified.\n");
+        exit(1);
+    }
+    dir_id = (int)getpid();
+    if (!R_option && !L_option && !A_option) R_option = L_option = A_option = 1;
+
+    mlist_entry *first = mlist_get(select);
+    if (!first) {
+        printf("!Error: No devices are available for test.\n");
+        exit(1);
+    }
+    print_mlist(first);
+    time_t now = time(nullptr);
+    printf("Diskhammer starts at %s", ctime(&now));
+    test_execute(first);
+    return 0;
+}

@@ -1,0 +1,31 @@
+// Asynchronous reads and writes with one request outstanding.
+//
+// The programs rely on: `aioread` and `aiowrite` start one transfer at an
+// offset (whence SEEK_SET: from the start; SEEK_CUR: from the current
+// position, which the transfer does not move) and return 0, or -1 with errno
+// set when the request could not be started; `aiowait` waits for the
+// outstanding request (no time limit when the timeout is nullptr) and returns
+// its result record, which then holds the transfer's return value
+// (`aio_return`, -1 on failure) and error number (`aio_errno`); it returns
+// (aio_result_t *)-1 with errno set when nothing can be waited for. Only one
+// request may be outstanding. Each process sets up its own queue on first
+// use, so a child may use it after fork.
+//
+// On Linux the requests go through io_uring; when the kernel refuses
+// io_uring, POSIX AIO serves instead. `aio_force_posix` makes the fallback the
+// choice from now on (for tests); `aio_backend` names the one in use.
+#pragma once
+#include <sys/time.h>
+#include <sys/types.h>
+
+struct aio_result_t {
+    ssize_t aio_return;
+    int aio_errno;
+};
+
+int aioread(int fd, void *buf, size_t len, off_t offset, int whence, aio_result_t *result);
+int aiowrite(int fd, const void *buf, size_t len, off_t offset, int whence, aio_result_t *result);
+aio_result_t *aiowait(const struct timeval *timeout);
+
+void aio_force_posix();
+const char *aio_backend();
