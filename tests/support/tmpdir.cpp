@@ -6,8 +6,10 @@
 #include <fcntl.h>
 #include <fstream>
 #include <ftw.h>
+#include <mntent.h>
 #include <sstream>
 #include <stdexcept>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,8 +23,26 @@ TempDir::TempDir(const std::string &tag)
     path = buf.data();
 }
 
+// A test may still hold mounts inside the directory (its MountNs goes after
+// it): detach them first, deepest first, so the directory goes too. Only the
+// process's own namespace is touched, and only below this directory.
+static void detach_mounts_below(const std::string &dir)
+{
+    std::vector<std::string> below;
+    if (FILE *t = setmntent("/proc/self/mounts", "r")) {
+        while (mntent *m = getmntent(t)) {
+            std::string d = m->mnt_dir;
+            if (d.size() > dir.size() && d.compare(0, dir.size(), dir) == 0 && d[dir.size()] == '/')
+                below.push_back(d);
+        }
+        endmntent(t);
+    }
+    for (auto it = below.rbegin(); it != below.rend(); ++it) umount2(it->c_str(), MNT_DETACH);
+}
+
 TempDir::~TempDir()
 {
+    detach_mounts_below(path);
     remove_tree(path);
 }
 
