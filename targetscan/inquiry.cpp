@@ -3,15 +3,15 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 void print_title(const char *host, const char *path)
 {
-    size_t width = strlen(host) + 1 + strlen(path);
-    for (size_t i = 0; i < width; i++) putchar('=');
-    putchar('\n');
+    std::string rule(strlen(host) + 1 + strlen(path), '=');
+    rule += '\n';
+    fputs(rule.c_str(), stdout);
     printf("%s %s\n", host, path);
-    for (size_t i = 0; i < width; i++) putchar('=');
-    putchar('\n');
+    fputs(rule.c_str(), stdout);
 }
 
 unsigned long long capacity_of(const unsigned char *answer)
@@ -105,20 +105,25 @@ int print_inquiry(const unsigned char *a)
 
 void HexDump(const unsigned char *p, int len, const char *label)
 {
+    // Each row is put together first: standard output is unbuffered, so
+    // this is one write per row rather than one per character.
     for (int row = 0; len > 0; len -= 16, row += 16) {
         const unsigned char *r = p + row;
+        char line[96];
+        int n;
         if (row == 0)
-            printf("%-8.8s |", label);
+            n = snprintf(line, sizeof line, "%-8.8s |", label);
         else
-            printf("         |");
+            n = snprintf(line, sizeof line, "         |");
         for (int i = 0; i < 16; i++) {
             if (i < len)
-                printf("%02x ", r[i]);
+                n += snprintf(line + n, sizeof line - n, "%02x ", r[i]);
             else
-                printf("   ");
+                n += snprintf(line + n, sizeof line - n, "   ");
         }
-        printf("   |");
-        for (int i = 0; i < 16; i++) putchar(i < len && r[i] >= 32 && r[i] <= 126 ? r[i] : ' ');
-        printf("|\n");
+        n += snprintf(line + n, sizeof line - n, "   |");
+        for (int i = 0; i < 16; i++) line[n++] = i < len && r[i] >= 32 && r[i] <= 126 ? r[i] : ' ';
+        snprintf(line + n, sizeof line - n, "|\n");
+        fputs(line, stdout);
     }
 }

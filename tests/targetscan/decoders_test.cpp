@@ -303,10 +303,15 @@ static std::string caching_dump_row(const Bytes &p)
 {
     std::string hex, text;
     for (size_t i = 0; i < 16; i++) {
+        if (i >= p.size()) {
+            hex += "   ";
+            text += ' ';
+            continue;
+        }
         char cell[4];
         snprintf(cell, sizeof cell, "%02x ", p[i]);
-        hex += i < p.size() ? cell : "   ";
-        text += i < p.size() && p[i] >= 32 && p[i] < 127 ? (char)p[i] : ' ';
+        hex += cell;
+        text += p[i] >= 32 && p[i] < 127 ? (char)p[i] : ' ';
     }
     return hex + "   |" + text;
 }
