@@ -17,8 +17,11 @@ int main()
             return 1;
         }
         decode_body(in, cl, stdout);
-        if (ferror(in)) {
-            fprintf(stderr, "bodypairs: standard input: %s\n", strerror(errno));
+        bool failed = ferror(in);
+        int err = errno;
+        fclose(in);
+        if (failed) {
+            fprintf(stderr, "bodypairs: standard input: %s\n", strerror(err));
             return finish_output("bodypairs") | 1;
         }
     }

@@ -64,12 +64,12 @@ void expect_output(const RunResult &r, const std::string &want, const std::strin
     EXPECT_EQ(r.err, "") << what;
 }
 
-TEST(Decoding, TableThroughArgpairs)
+TEST(FormDecoding, TableThroughArgpairs)
 {
     for (auto &c : decoding) expect_output(argpairs({c.query}), c.want, c.what);
 }
 
-TEST(Decoding, TableThroughBodypairs)
+TEST(FormDecoding, TableThroughBodypairs)
 {
     for (auto &c : decoding) expect_output(bodypairs(c.query), c.want, c.what);
 }
@@ -160,7 +160,16 @@ TEST(Bodypairs, ManyPairsInOrder)
     expect_output(bodypairs(body), want, "20000 pairs");
 }
 
-TEST(Output, FailedWriteIsReportedWithStatusOne)
+TEST(Bodypairs, ReadErrorIsReportedWithStatusOne)
+{
+    // A directory as standard input: every read fails.
+    TempDir t;
+    std::string out;
+    EXPECT_EQ(shell("CONTENT_LENGTH=5 " + bin_path("bodypairs") + " 2>&1 < " + t.path, &out), 1);
+    EXPECT_EQ(out, "bodypairs: standard input: Is a directory\n");
+}
+
+TEST(FormOutput, FailedWriteIsReportedWithStatusOne)
 {
     std::string out;
     EXPECT_EQ(shell(bin_path("argpairs") + " a=1 2>&1 >/dev/full", &out), 1);
