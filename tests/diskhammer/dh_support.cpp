@@ -1,0 +1,251 @@
+#include "tests/diskhammer/dh_support.h"
+
+#include "tests/support/process.h"
+#include "tests/support/tmpdir.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+std::vector<std::string> split_lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t nl = text.find('\n', start);
+        if (nl == std::string::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, nl - start));
+        start = nl + 1;
+    }
+    return lines;
+}
+
+bool line_matches(const std::string &line, const std::string &pattern)
+{
+    if (pattern.find('<') == std::string::npos) return line == pattern;
+    std::string re;
+    for (size_t i = 0; i < pattern.size(); i++) {
+        if (pattern.compare(i, 3, "<T>") == 0) {
+            re += "[0-9]+\\.[0-9][0-9]";
+            i += 2;
+        } else if (pattern.compare(i, 3, "<N>") == 0) {
+            re += "[0-9]+";
+            i += 2;
+        } else if (pattern.compare(i, 3, "<*>") == 0) {
+            re += ".*";
+            i += 2;
+        } else {
+            char c = pattern[i];
+            if (strchr("\\^$.|?*+()[]{}", c)) re += '\\';
+            re += c;
+        }
+    }
+    return std::regex_match(line, std::regex(re));
+}
+
+std::string match_output(const std::string &out, const std::vector<std::string> &pattern)
+{
+    std::vector<std::string> lines = split_lines(out);
+    for (size_t i = 0; i < lines.size() || i < pattern.size(); i++) {
+        if (i >= lines.size())
+            return "output ends before line " + std::to_string(i + 1) + ": [" + pattern[i] + "]";
+        if (i >= pattern.size())
+            return "extra line " + std::to_string(i + 1) + ": [" + lines[i] + "]";
+        if (!line_matches(lines[i], pattern[i]))
+            return "line " + std::to_string(i + 1) + ": [" + lines[i] + "] does not match [" +
+                   pattern[i] + "]";
+    }
+    return "";
+}
+
+static std::vector<std::pair<std::string, std::string>> mount_points()
+{
+    std::vector<std::pair<std::string, std::string>> points;
+    std::ifstream in("/proc/self/mounts");
+    std::string dev, dir, type, opts, rest;
+    while (in >> dev >> dir >> type >> opts && std::getline(in, rest)) {
+        // Decode the table's octal escapes (blanks and the like).
+        std::string d;
+        for (size_t i = 0; i < dir.size(); i++) {
+            if (dir[i] == '\\' && i + 3 < dir.size() && isdigit((unsigned char)dir[i + 1])) {
+                d += (char)std::stoi(dir.substr(i + 1, 3), nullptr, 8);
+                i += 3;
+            } else {
+                d += dir[i];
+            }
+        }
+        points.push_back({d, opts});
+    }
+    return points;
+}
+
+bool hide_host_mounts(std::string *why)
+{
+    auto points = mount_points();
+    std::set<std::string> seen;
+    // Newest first; a mount hidden under a newer one on the same point is
+    // reached by taking the newer one away (in this namespace only).
+    for (auto it = points.rbegin(); it != points.rend(); ++it) {
+        const std::string &p = it->first;
+        if (seen.count(p)) umount2(p.c_str(), MNT_DETACH);
+        seen.insert(p);
+        mount(nullptr, p.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr);
+    }
+    for (auto &[p, opts] : mount_points()) {
+        std::string o = "," + opts + ",";
+        if (o.find(",ro,") == std::string::npos) {
+            if (why) *why = "could not make " + p + " read-only in the test's namespace";
+            return false;
+        }
+    }
+    return true;
+}
+
+HeldRun::HeldRun(const std::vector<std::string> &args, const std::vector<std::string> &env)
+{
+    char tmpl[] = "/tmp/dh-out.XXXXXX";
+    int ofd = mkstemp(tmpl);
+    out_path = tmpl;
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid = fork();
+    if (pid == 0) {
+        close(fds[1]);
+        char c;
+        if (read(fds[0], &c, 1) != 1) _exit(126);
+        dup2(ofd, 1);
+        dup2(ofd, 2);
+        setpgid(0, 0);
+        std::vector<char *> argv;
+        std::string path = bin_path("diskhammer");
+        argv.push_back((char *)path.c_str());
+        for (auto &a : args) argv.push_back((char *)a.c_str());
+        argv.push_back(nullptr);
+        for (auto &e : env) putenv((char *)e.c_str());
+        execv(path.c_str(), argv.data());
+        _exit(127);
+    }
+    close(fds[0]);
+    close(ofd);
+    gate = fds[1];
+}
+
+HeldRun::~HeldRun()
+{
+    if (gate >= 0) close(gate);
+    if (pid > 0) {
+        kill(-pid, SIGKILL);
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    unlink(out_path.c_str());
+}
+
+void HeldRun::release()
+{
+    if (gate >= 0 && write(gate, "g", 1) != 1) perror("release");
+    close(gate);
+    gate = -1;
+}
+
+int HeldRun::wait()
+{
+    int status = -1;
+    for (int i = 0; i < 1200; i++) {
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            pid = -1;
+            return status;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return -1;
+}
+
+std::string HeldRun::output() const
+{
+    return read_file(out_path);
+}
+
+static bool poll_until(double timeout_s, const std::function<bool()> &f)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
+    while (std::chrono::steady_clock::now() < end) {
+        if (f()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+int child_of(int parent, double timeout_s)
+{
+    int found = -1;
+    poll_until(timeout_s, [&] {
+        DIR *d = opendir("/proc");
+        if (!d) return false;
+        while (struct dirent *de = readdir(d)) {
+            if (!isdigit(de->d_name[0])) continue;
+            std::string stat = read_file(std::string("/proc/") + de->d_name + "/stat");
+            size_t close_paren = stat.rfind(')');
+            if (close_paren == std::string::npos) continue;
+            int ppid = 0;
+            char state;
+            if (sscanf(stat.c_str() + close_paren + 1, " %c %d", &state, &ppid) == 2 &&
+                ppid == parent) {
+                found = atoi(de->d_name);
+                break;
+            }
+        }
+        closedir(d);
+        return found > 0;
+    });
+    return found;
+}
+
+bool wait_lock_waiter(unsigned long inode, double timeout_s)
+{
+    std::string key = ":" + std::to_string(inode) + " ";
+    return poll_until(timeout_s, [&] {
+        std::istringstream in(read_file("/proc/locks"));
+        std::string line;
+        while (std::getline(in, line))
+            if (line.find(" -> ") != std::string::npos && line.find(key) != std::string::npos)
+                return true;
+        return false;
+    });
+}
+
+unsigned long long checksum(const std::string &path)
+{
+    unsigned long long h = 1469598103934665603ULL;
+    int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0) return 0;
+    std::vector<unsigned char> buf(1 << 20);
+    ssize_t n;
+    while ((n = read(fd, buf.data(), buf.size())) > 0)
+        for (ssize_t i = 0; i < n; i++) h = (h ^ buf[i]) * 1099511628211ULL;
+    close(fd);
+    return h;
+}
+
+std::string uname_a()
+{
+    std::string out;
+    shell("uname -a", &out);
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
