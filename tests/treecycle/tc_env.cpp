@@ -1,0 +1,170 @@
+#include "tests/treecycle/tc_env.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <regex>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+bool TcEnv::init(const std::string &top_opts, bool make_source)
+{
+    if (!ns.tmpfs("/var/tmp", "tmpfs", "size=16m,mode=1777")) {
+        error = "tmpfs on /var/tmp failed";
+        return false;
+    }
+    top = tmp / "top";
+    if (!ns.tmpfs(top, "tmpfs", top_opts)) {
+        error = "tmpfs on " + top + " failed";
+        return false;
+    }
+    src = top + "/src";
+    dst = top + "/dst";
+    run = top + "/run";
+    make_dirs(dst);
+    make_dirs(run);
+    make_dirs(src);
+    if (make_source)
+        make_tree(src, {{"a.txt", "alpha\n"},
+                        {"empty", ""},
+                        {"sub/", ""},
+                        {"sub/b.txt", std::string(20000, 'b')},
+                        {"sub/deeper/", ""},
+                        {"sub/deeper/c.txt", "gamma\n"}});
+    return true;
+}
+
+RunResult TcEnv::tc(const std::vector<std::string> &args, int timeout_s,
+                    const std::string &cwd) const
+{
+    RunOptions o;
+    o.cwd = cwd.empty() ? run : cwd;
+    o.timeout_s = timeout_s;
+    return run_program(bin_path("treecycle"), args, o);
+}
+
+std::string TcEnv::run_log_path() const
+{
+    for (auto &n : dir_entries("/var/tmp"))
+        if (n.rfind("TRC7.", 0) == 0 && n.size() > 4 && n.compare(n.size() - 4, 4, ".log") == 0)
+            return "/var/tmp/" + n;
+    return "";
+}
+
+std::string TcEnv::run_log() const
+{
+    std::string p = run_log_path();
+    return p.empty() ? "" : read_file(p);
+}
+
+std::vector<std::string> split_lines(const std::string &text)
+{
+    std::vector<std::string> v;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) v.push_back(l);
+    return v;
+}
+
+std::string normalize_events(const std::string &log, std::string *bad)
+{
+    static const std::regex ev(
+        "^([0-9]+) ([0-9]{14}) ([ 0-9]{3}[0-9]+:[0-5][0-9]:[0-5][0-9]): (.*)$");
+    std::string outp;
+    std::istringstream in(log);
+    std::string l;
+    long first = -1;
+    while (std::getline(in, l)) {
+        std::smatch m;
+        if (std::regex_match(l, m, ev)) {
+            time_t t = std::stol(m[1]);
+            struct tm tm;
+            localtime_r(&t, &tm);
+            char d[32];
+            strftime(d, sizeof d, "%Y%m%d%H%M%S", &tm);
+            if (m[2] != d)
+                *bad += "date " + m[2].str() + " is not the local time of " + m[1].str() + "\n";
+            if (first < 0) first = t;
+            if (m[3].str().size() < 10) *bad += "elapsed field too narrow: " + l + "\n";
+            l = "<EV>" + m[4].str();
+        }
+        outp += l + "\n";
+    }
+    if (!log.empty() && log.back() != '\n') outp.pop_back();
+    return outp;
+}
+
+std::vector<std::string> dir_entries(const std::string &dir)
+{
+    std::vector<std::string> v;
+    DIR *d = opendir(dir.c_str());
+    if (!d) return v;
+    while (dirent *e = readdir(d))
+        if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")) v.push_back(e->d_name);
+    closedir(d);
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+bool contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+int count_of(const std::string &text, const std::string &part)
+{
+    int n = 0;
+    for (size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1)) n++;
+    return n;
+}
+
+pid_t spawn(const std::vector<std::string> &argv, const std::string &cwd, const std::string &out,
+            const std::string &err, const std::function<void()> &in_child)
+{
+    std::vector<std::string> copy = argv;
+    std::vector<char *> av;
+    for (auto &a : copy) av.push_back(a.data());
+    av.push_back(nullptr);
+    fflush(nullptr);
+    pid_t p = fork();
+    if (p == 0) {
+        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int n = open("/dev/null", O_RDONLY);
+        if (o < 0 || e < 0 || n < 0 || chdir(cwd.c_str()) != 0) _exit(126);
+        dup2(n, 0);
+        dup2(o, 1);
+        dup2(e, 2);
+        if (in_child) in_child();
+        execv(av[0], av.data());
+        _exit(127);
+    }
+    return p;
+}
+
+int wait_for(pid_t pid, int timeout_s)
+{
+    for (int i = 0; i < timeout_s * 100; i++) {
+        int st;
+        pid_t r = waitpid(pid, &st, WNOHANG);
+        if (r == pid) return st;
+        if (r < 0) return -1;
+        usleep(10000);
+    }
+    kill(pid, SIGKILL);
+    int st;
+    waitpid(pid, &st, 0);
+    return -1;
+}
+
+bool wait_for_text(const std::string &path, const std::string &text, int timeout_s)
+{
+    for (int i = 0; i < timeout_s * 50; i++) {
+        if (file_exists(path) && contains(read_file(path), text)) return true;
+        usleep(20000);
+    }
+    return false;
+}
