@@ -14,6 +14,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <thread>
@@ -118,9 +119,9 @@ bool hide_host_mounts(std::string *why)
 
 HeldRun::HeldRun(const std::vector<std::string> &args, const std::vector<std::string> &env)
 {
-    char tmpl[] = "/tmp/dh-out.XXXXXX";
-    int ofd = mkstemp(tmpl);
-    out_path = tmpl;
+    // In memory: the test's namespace may have every file system read-only.
+    int ofd = memfd_create("dh-out", 0);
+    out_fd = ofd;
     int fds[2];
     if (pipe(fds) != 0) return;
     pid = fork();
@@ -141,7 +142,6 @@ HeldRun::HeldRun(const std::vector<std::string> &args, const std::vector<std::st
         _exit(127);
     }
     close(fds[0]);
-    close(ofd);
     gate = fds[1];
 }
 
@@ -153,7 +153,7 @@ HeldRun::~HeldRun()
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
     }
-    unlink(out_path.c_str());
+    if (out_fd >= 0) close(out_fd);
 }
 
 void HeldRun::release()
@@ -178,7 +178,11 @@ int HeldRun::wait()
 
 std::string HeldRun::output() const
 {
-    return read_file(out_path);
+    std::string out;
+    char buf[65536];
+    ssize_t n;
+    for (off_t off = 0; (n = pread(out_fd, buf, sizeof buf, off)) > 0; off += n) out.append(buf, n);
+    return out;
 }
 
 static bool poll_until(double timeout_s, const std::function<bool()> &f)

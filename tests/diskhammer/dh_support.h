@@ -23,7 +23,7 @@ bool hide_host_mounts(std::string *why);
 // diskhammer started and held before exec until release().
 struct HeldRun {
     int pid = -1;
-    std::string out_path;
+    int out_fd = -1;
     int gate = -1;
     HeldRun(const std::vector<std::string> &args, const std::vector<std::string> &env = {});
     ~HeldRun();
