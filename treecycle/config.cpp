@@ -129,6 +129,11 @@ int instances_for_processes(long long total, int per_instance)
     return n > INT_MAX ? INT_MAX : (int)n;
 }
 
+int combine_instance_counts(int by_disk, int by_processes)
+{
+    return by_processes >= 0 && by_processes < by_disk ? by_processes : by_disk;
+}
+
 int autoconfig_instances_by_disk_space()
 {
     long long used = du(src_directory);

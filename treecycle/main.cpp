@@ -68,9 +68,7 @@ int main(int argc, char **argv)
     // The design's probe of the kernel memory device: may we learn the
     // process limit?
     if (proclimit_probe() == 0) {
-        int p = autoconfig_instances_by_processes();
-        // No limit reported: the disk space alone decides.
-        if (p >= 0 && p < count) count = p;
+        count = combine_instance_counts(count, autoconfig_instances_by_processes());
     } else {
         trace_errno("open('/dev/kmem',O_RDONLY) failed");
         eprintf("    Read permission for /dev/kmem is needed,\n");

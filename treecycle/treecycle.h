@@ -86,6 +86,9 @@ int instances_for_space(long long avail_k, long long used_k);
 // Instances that a process limit allows; -1 when it sets none (no limit
 // reported, or no processes per instance).
 int instances_for_processes(long long total, int per_instance);
+// The count that both limits allow; a process count of -1 (no limit known)
+// leaves it to the disk space.
+int combine_instance_counts(int by_disk, int by_processes);
 int autoconfig_instances_by_disk_space();
 int autoconfig_instances_by_processes();
 void make_fs_pathnames();

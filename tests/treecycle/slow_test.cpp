@@ -86,13 +86,15 @@ TEST(TreecycleShortage, ForkFailureLowersTheCountAndTheRunGoesOn)
     ASSERT_TRUE(WIFEXITED(st)) << err;
     EXPECT_EQ(WEXITSTATUS(st), 0) << err;
     std::string text = read_file(log);
-    EXPECT_TRUE(contains(text, "fork() failed; 11=[EAGAIN] Resource temporarily unavailable\n"))
+    EXPECT_TRUE(contains(text, "fork() failed; 11=EAGAIN=Resource temporarily unavailable\n"))
         << text;
     EXPECT_TRUE(contains(text, "treecycle::TRC7_double(): fork ran out of resources.\n")) << text;
     EXPECT_TRUE(contains(text, ": Instances adjusted from 4 to ")) << text;
     EXPECT_TRUE(contains(text, ": Iteration 002 complete.\n")) << text;
     EXPECT_TRUE(contains(text, ": !PASS: Done.\n")) << text;
     EXPECT_FALSE(contains(text, "TRC7_ERROR")) << text;
+    // The doubles that could not start a single said so on standard error.
+    EXPECT_TRUE(contains(err, "!ERROR: fork() failed.")) << err;
     // The second iteration did its work, with the lower count.
     EXPECT_TRUE(file_exists(e.dst + "/log/TRC7.002.001.5.log")) << text;
     EXPECT_FALSE(file_exists(e.dst + "/log/TRC7.002.004.1.log")) << text;

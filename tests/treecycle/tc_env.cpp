@@ -168,3 +168,15 @@ bool wait_for_text(const std::string &path, const std::string &text, int timeout
     }
     return false;
 }
+
+std::string without_cpio_report(const std::string &log)
+{
+    static const std::regex report("^[0-9]+ blocks?\n");
+    return std::regex_replace(log, report, "", std::regex_constants::format_first_only);
+}
+
+bool ends_with(const std::string &text, const std::string &tail)
+{
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}

@@ -41,6 +41,9 @@ std::vector<std::string> split_lines(const std::string &text);
 std::string normalize_events(const std::string &log, std::string *bad);
 // Names in a directory, sorted, without "." and "..".
 std::vector<std::string> dir_entries(const std::string &dir);
+// The text less a leading "N block(s)" line, the archiver's report.
+std::string without_cpio_report(const std::string &log);
+bool ends_with(const std::string &text, const std::string &tail);
 bool contains(const std::string &text, const std::string &part);
 int count_of(const std::string &text, const std::string &part);
 

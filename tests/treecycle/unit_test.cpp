@@ -215,6 +215,16 @@ TEST(TreecycleArith, InstancesForProcesses)
     EXPECT_EQ(instances_for_processes(4000000000LL, 1), INT_MAX);
 }
 
+TEST(TreecycleArith, UnknownProcessLimitLeavesTheCountToTheDiskSpace)
+{
+    EXPECT_EQ(combine_instance_counts(425, -1), 425);
+    EXPECT_EQ(combine_instance_counts(425, instances_for_processes(-1, 25)), 425);
+    EXPECT_EQ(combine_instance_counts(425, instances_for_processes(1000, 0)), 425);
+    EXPECT_EQ(combine_instance_counts(425, 0), 0);
+    EXPECT_EQ(combine_instance_counts(10, 36), 10);
+    EXPECT_EQ(combine_instance_counts(0, 36), 0);
+}
+
 TEST(TreecycleArith, TimeSeconds)
 {
     EXPECT_EQ(time_seconds64("90"), 90);
