@@ -33,6 +33,9 @@ struct mlist_entry {
     mlist_entry *next;
 };
 
+// The target list; its records live until the program exits.
+extern mlist_entry *mlist_first;
+
 typedef int (*mlist_selector)(const mount_entry &);
 
 // Options, sizes and the target list.

@@ -189,7 +189,7 @@ TEST_P(DiskhammerExt4, WholeOutputAndNothingLeft)
     Expect e;
     e.targets = {{"ext4", fs.dev, fs.mnt}};
     e.engines = c.engines, e.passes = c.passes, e.mmap = c.mmap, e.silent = c.silent;
-    EXPECT_EQ(match_output(r.out, expected(e)), "") << r.out;
+    EXPECT_EQ(match_output(r.out, expected(e)), "") << r.out << r.err;
     EXPECT_FALSE(has_testdir(fs.mnt));
 }
 
@@ -286,7 +286,7 @@ TEST(DiskhammerSelect, ReadOnlyAndTooSmallAreNotSelected)
     Expect e;
     e.targets = {{"tmpfs", "dh_rw", h.t / "rw"}};
     e.engines = REG, e.passes = 1;
-    EXPECT_EQ(match_output(r.out, expected(e)), "") << r.out;
+    EXPECT_EQ(match_output(r.out, expected(e)), "") << r.out << r.err;
 }
 
 TEST(DiskhammerSelect, NothingSuitable)
@@ -311,7 +311,7 @@ TEST(DiskhammerSelect, ListIsInReverseTableOrder)
     Expect e;
     e.targets = {{"tmpfs", "dh_second", h.t / "second"}, {"tmpfs", "dh_first", h.t / "first"}};
     e.engines = REG, e.passes = 1;
-    EXPECT_EQ(match_output(r.out, expected(e)), "") << r.out;
+    EXPECT_EQ(match_output(r.out, expected(e)), "") << r.out << r.err;
     EXPECT_FALSE(has_testdir(h.t / "first"));
     EXPECT_FALSE(has_testdir(h.t / "second"));
 }
@@ -327,7 +327,7 @@ TEST(DiskhammerSelect, TmpfsOneTakesTheFirstInTableOrder)
     Expect e;
     e.targets = {{"tmpfs", "dh_first", h.t / "first"}};
     e.engines = REG, e.passes = 1;
-    EXPECT_EQ(match_output(r.out, expected(e)), "") << r.out;
+    EXPECT_EQ(match_output(r.out, expected(e)), "") << r.out << r.err;
     // Without -1 both are tested.
     r = dh(with(small_args, {"-F", "tmpfs", "-R", "-n", "1", "-s"}));
     EXPECT_NE(r.out.find("File System: " + h.t / "first" + " : Avail"), std::string::npos);
@@ -440,7 +440,7 @@ TEST(DiskhammerRaw, SliceContentsUnchangedAndWholeOutput)
     e.preread = preread_line(d.dev, 65536);
     RunResult r = dh(with(small_args, {"-n", "1", "-d", "-D", d.dev}));
     EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(match_output(r.out, expected(e)), "") << r.out;
+    EXPECT_EQ(match_output(r.out, expected(e)), "") << r.out << r.err;
     EXPECT_EQ(checksum(d.dev), before);
     EXPECT_EQ(checksum(d.t / "img"), before);
 }
@@ -463,7 +463,7 @@ TEST(DiskhammerRaw, LogicalBlocksOf4096AndMmap)
     e.cycles = block4k_cycles;
     RunResult r = dh(with(small_args, {"-n", "1", "-m", "-d", "-D", d.dev}));
     EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(match_output(r.out, expected(e)), "") << r.out;
+    EXPECT_EQ(match_output(r.out, expected(e)), "") << r.out << r.err;
     EXPECT_EQ(checksum(d.dev), before);
 }
 
