@@ -28,13 +28,18 @@ struct Device {
     const char *impl;
     const char *vendor, *product; // as printed, blank-padded
     std::vector<int> pages;       // page codes in the order the device sends them
+    unsigned long long blocks;    // disk size the rig gives it, in 512-byte blocks
 };
 
 const Device kDevices[] = {
-    {"scsi_debug", "Linux   ", "scsi_debug      ", {0x01, 0x02, 0x03, 0x08, 0x0a, 0x19, 0x1c}},
-    {"virtio-scsi", "QEMU    ", "QEMU HARDDISK   ", {0x01, 0x04, 0x05, 0x08}},
-    {"lsi53c895a", "QEMU    ", "QEMU HARDDISK   ", {0x01, 0x04, 0x05, 0x08}},
-    {"megasas", "QEMU    ", "QEMU HARDDISK   ", {0x01, 0x04, 0x05, 0x08}},
+    {"scsi_debug",
+     "Linux   ",
+     "scsi_debug      ",
+     {0x01, 0x02, 0x03, 0x08, 0x0a, 0x19, 0x1c},
+     16384},
+    {"virtio-scsi", "QEMU    ", "QEMU HARDDISK   ", {0x01, 0x04, 0x05, 0x08}, 32768},
+    {"lsi53c895a", "QEMU    ", "QEMU HARDDISK   ", {0x01, 0x04, 0x05, 0x08}, 65536},
+    {"megasas", "QEMU    ", "QEMU HARDDISK   ", {0x01, 0x04, 0x05, 0x08}, 98304},
 };
 
 Bytes fixture(const Device &d, const char *command)
@@ -83,6 +88,7 @@ TEST_P(Fixture, CapacityAgreesWithTheBlockDescriptor)
     ASSERT_EQ(cap.size(), 8u);
     ASSERT_GE(mode.size(), 12u);
     unsigned long long blocks = capacity_of(cap.data());
+    EXPECT_EQ(blocks, d.blocks);
     std::string out = capture_stdout([&] { print_capacity(cap.data()); });
     EXPECT_EQ(out, "READ_CAPACITY:\n    Capacity:               " + std::to_string(blocks) + "\n");
     // Two commands, one disk: the mode block descriptor counts the same blocks
