@@ -3,7 +3,8 @@
 // The programs rely on: `aioread` and `aiowrite` start one transfer at an
 // offset (whence SEEK_SET: from the start; SEEK_CUR: from the current
 // position, which the transfer does not move) and return 0, or -1 with errno
-// set when the request could not be started; `aiowait` waits for the
+// set when the request could not be started (a refusal by the kernel may
+// instead show as the transfer's own failure in the result record); `aiowait` waits for the
 // outstanding request (no time limit when the timeout is nullptr) and returns
 // its result record, which then holds the transfer's return value
 // (`aio_return`, -1 on failure) and error number (`aio_errno`); it returns
