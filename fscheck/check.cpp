@@ -12,9 +12,11 @@
 
 static const char fsck_path[] = "/usr/sbin/fsck";
 
+// The output files have guessable names in shared directories: a planted
+// symbolic link there must not redirect the checker's report.
 int run_fsck(const char *device, const char *output_file)
 {
-    int fd = open(output_file, O_CREAT | O_TRUNC | O_WRONLY, 0666);
+    int fd = open(output_file, O_CREAT | O_TRUNC | O_WRONLY | O_NOFOLLOW, 0666);
     if (fd < 0) {
         trace_errno("open('%s',O_CREAT|O_TRUNC,O_WRONLY,0666) failed", output_file);
         return 0;
@@ -32,7 +34,7 @@ int run_fsck(const char *device, const char *output_file)
     }
     if (pid == 0) {
         close(1);
-        fd = open(output_file, O_CREAT | O_WRONLY, 0666);
+        fd = open(output_file, O_CREAT | O_WRONLY | O_NOFOLLOW, 0666);
         if (fd < 0) {
             trace_errno("open('%s',O_CREAT|O_WRONLY,0666) failed", output_file);
             _exit(127);

@@ -232,3 +232,19 @@ TEST_F(OnExt4, RealChecker)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(OnTmpfs, PlantedLinkAtTheOutputFileIsNotFollowed)
+{
+    fsck.set(healthy_report("/dev/rdsk/c0t3d0s6", mnt), 0);
+    write_file(dir / "victim", "keep\n");
+    ASSERT_EQ(symlink((dir / "victim").c_str(), out.c_str()), 0);
+    RunResult r = volaudit({mnt, out});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, progress(mnt));
+    EXPECT_EQ(read_file(dir / "victim"), "keep\n");
+    EXPECT_TRUE(fsck.args().empty());
+}
+
+} // namespace
