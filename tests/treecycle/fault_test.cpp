@@ -75,13 +75,21 @@ TEST(TreecycleFault, CpioFaultSavesTheCoreFile)
     TcEnv e;
     TC_INIT(e);
     write_file(e.run + "/core", "dumped\n");
-    // The first draw picks job 4; its failed copy moves the core file away.
-    RunResult r = e.tc({"-fault-cpio", e.src, e.dst, "1", "1"});
+    // The first draw picks job 4; its failed copy moves the core file away,
+    // named after the single's process id (the -v dump after the second
+    // phase started shows it).
+    RunResult r = e.tc({"-v", "-fault-cpio", e.src, e.dst, "1", "1"});
     expect_failed_run(e, r);
     EXPECT_FALSE(file_exists(e.run + "/core"));
+    std::string single;
+    for (auto &l : split_lines(e.run_log()))
+        if (l.rfind("  4 child=", 0) == 0 && l != "  4 child=0, running=0")
+            single = l.substr(10, l.find(',') - 10);
+    ASSERT_NE(single, "") << e.run_log();
     std::string saved;
     for (auto &n : dir_entries(e.top))
         if (n.rfind("core.", 0) == 0) saved = n;
+    EXPECT_EQ(saved, "core." + single) << r.err;
     ASSERT_NE(saved, "") << r.err;
     EXPECT_EQ(read_file(e.top + "/" + saved), "dumped\n");
     std::string slog = read_file(e.dst + "/log/TRC7.001.001.4.log");

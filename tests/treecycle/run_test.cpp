@@ -61,6 +61,21 @@ TEST(TreecycleRun, SourceListIsDepthFirstWithoutDotSlash)
     EXPECT_LT(pos("empty"), (long)l.size());
 }
 
+TEST(TreecycleRun, SourceListStaysOnTheSourceFileSystem)
+{
+    TcEnv e;
+    TC_INIT(e);
+    ASSERT_TRUE(e.ns.tmpfs(e.src + "/mnt", "tmpfs", "size=1m"));
+    write_file(e.src + "/mnt/inner", "other file system\n");
+    // No instances: the list is written, nothing is copied.
+    RunResult r = e.tc({"-nofsck", e.src, e.dst, "1", "0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string pid = read_file(e.top + "/TRC7.pid");
+    std::string list = read_file("/var/tmp/TRC7." + pid.substr(0, pid.size() - 1) + ".srcfiles");
+    EXPECT_FALSE(contains(list, "mnt/")) << list;
+    EXPECT_TRUE(contains(list, "sub/deeper/c.txt\n")) << list;
+}
+
 TEST(TreecycleRun, TermFileEndsTheTreeOfASetsidRun)
 {
     TcEnv e;
