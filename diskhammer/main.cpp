@@ -4,6 +4,7 @@
 #include "diskhammer/diskhammer.h"
 #include "platform/disk_size.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,19 @@ static const char raw_slice_msg[] =
            "g, the test uses a corresponding unit size of 1 byte, 1KB (1024 bytes), 1MB "
            "(1,048,576 bytes), or 1GB (1,048,576 bytes).\n");
     exit(1);
+}
+
+// The leading decimal digits of the -n argument, 0 when it does not begin
+// with one. A count too large for an int runs as many passes as an int
+// holds, where atoi would wrap it to a negative or small count.
+static int pass_count(const char *text)
+{
+    long long v = 0;
+    for (const char *p = text; *p >= '0' && *p <= '9'; p++) {
+        v = v * 10 + (*p - '0');
+        if (v > INT_MAX) return INT_MAX;
+    }
+    return (int)v;
 }
 
 int main(int argc, char **argv)
@@ -59,11 +73,11 @@ int main(int argc, char **argv)
         case 'L': L_option = 1; break;
         case 'm': m_option = 1; break;
         case 'n':
-            if (optarg[0] < '0' || optarg[0] > '9' || atoi(optarg) == 0) {
+            num_tests = pass_count(optarg);
+            if (num_tests == 0) {
                 printf("!ERROR: diskhammer: Invalid number of tests for option -n\n");
                 exit(1);
             }
-            num_tests = atoi(optarg);
             break;
         case 'N': nobyte_compare = 1; break;
         case 'r':

@@ -62,14 +62,15 @@ int num_multipler(char c)
 }
 
 // Leading decimal digits, as atoi reads them, but saturating instead of
-// overflowing: any value that large is out of range anyway.
+// overflowing: any value that large is out of range anyway, and times the
+// largest unit (2^30) it still fits in 64 bits.
 static long long leading_value(const std::string &s)
 {
     long long v = 0;
     for (char c : s) {
         if (c < '0' || c > '9') break;
         v = v * 10 + (c - '0');
-        if (v > (1LL << 40)) v = 1LL << 40;
+        if (v > (1LL << 32)) v = 1LL << 32;
     }
     return v;
 }

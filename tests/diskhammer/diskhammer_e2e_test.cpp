@@ -757,7 +757,11 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"f_0_1k", {"-f", "0:1k"}, short_msg},
         OptionCase{"f_1x_2k", {"-f", "1x:2k"}, short_msg},
         OptionCase{"t_empty_side", {"-t", ":2k"}, short_msg},
+        // 2^34 + 1 gigabytes is 2^30 modulo 2^64: refused, not read as 1g.
+        OptionCase{"t_wrapping_g", {"-t", "1k:17179869185g"}, long_msg},
         OptionCase{"n_3x", {"-n", "3x", "-D", "/dev/null"}, block_msg},
+        // 2^32 is 0 as an int: a huge count is still a count, not refused.
+        OptionCase{"n_huge", {"-n", "4294967296", "-D", "/dev/null"}, block_msg},
         OptionCase{
             "n_x3", {"-n", "x3"}, "!ERROR: diskhammer: Invalid number of tests for option -n\n"},
         OptionCase{

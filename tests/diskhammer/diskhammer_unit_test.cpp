@@ -82,6 +82,16 @@ TEST(DiskhammerSizes, HugeNumbersAreRefusedNotWrapped)
                   &out),
               1);
     EXPECT_NE(out.find("in the range of 512 bytes and 2 Gbytes"), std::string::npos) << out;
+    // A count whose product with the unit wraps to 1g in 64 bits.
+    out.clear();
+    EXPECT_EQ(run_captured(
+                  [] {
+                      long long a, b;
+                      parse_min_max("1k:17179869185g", &a, &b);
+                  },
+                  &out),
+              1);
+    EXPECT_NE(out.find("in the range of 512 bytes and 2 Gbytes"), std::string::npos) << out;
     // 4 bytes is below the minimum.
     EXPECT_EQ(run_captured(
                   [] {
