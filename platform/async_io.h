@@ -10,7 +10,8 @@
 // (`aio_return`, -1 on failure) and error number (`aio_errno`); it returns
 // (aio_result_t *)-1 with errno set when nothing can be waited for. Only one
 // request may be outstanding. Each process sets up its own queue on first
-// use, so a child may use it after fork.
+// use, so a child may use it after fork; from then on that process keeps to
+// the CPU it was on (the kernel's worker for a transfer runs beside it).
 //
 // On Linux the requests go through io_uring; when the kernel refuses
 // io_uring, POSIX AIO serves instead. `aio_force_posix` makes the fallback the
