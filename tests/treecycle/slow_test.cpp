@@ -93,8 +93,9 @@ TEST(TreecycleShortage, ForkFailureLowersTheCountAndTheRunGoesOn)
     EXPECT_TRUE(contains(text, ": Iteration 002 complete.\n")) << text;
     EXPECT_TRUE(contains(text, ": !PASS: Done.\n")) << text;
     EXPECT_FALSE(contains(text, "TRC7_ERROR")) << text;
-    // The doubles that could not start a single said so on standard error.
-    EXPECT_TRUE(contains(err, "!ERROR: fork() failed.")) << err;
+    // Which fork meets the limit first is a matter of timing: the driver's fork
+    // of a double, or a double's fork of a single (which then says so on
+    // standard error). Either way the count is lowered and the run goes on.
     // The second iteration did its work, with the lower count.
     EXPECT_TRUE(file_exists(e.dst + "/log/TRC7.002.001.5.log")) << text;
     EXPECT_FALSE(file_exists(e.dst + "/log/TRC7.002.004.1.log")) << text;
