@@ -605,19 +605,28 @@ TEST(DiskhammerChild, FullFileSystemDuringAPassEndsWithStatus1)
     EXPECT_FALSE(file_exists(h.dir));
 }
 
-TEST(DiskhammerChild, InterruptNoticeAndCleanup)
+// Starts a run whose locked pass waits on the test file's lock, sends the
+// pass's child the signal, and returns the run's status.
+static void signal_waiting_child(Held &h, const std::vector<std::string> &extra, int sig,
+                                 int *status)
 {
-    Held h;
-    NEED(h.h.ok, h.h.why);
-    ASSERT_TRUE(h.start(with(small_args, {"-L", "-n", "1"})));
+    ASSERT_TRUE(h.start(with(small_args, extra)));
     h.lock_test_file();
     h.run->release();
     ASSERT_TRUE(wait_lock_waiter(h.ino)) << h.run->output();
     int child = child_of(h.run->pid);
     ASSERT_GT(child, 0);
-    kill(child, SIGINT);
-    int status = h.run->wait();
+    kill(child, sig);
+    *status = h.run->wait();
     h.unlock();
+}
+
+TEST(DiskhammerChild, InterruptNoticeAndCleanup)
+{
+    Held h;
+    NEED(h.h.ok, h.h.why);
+    int status = -1;
+    ASSERT_NO_FATAL_FAILURE(signal_waiting_child(h, {"-L", "-n", "1"}, SIGINT, &status));
     ASSERT_TRUE(WIFEXITED(status));
     // The child's designed exit 0 lets the parent go on and finish.
     EXPECT_EQ(WEXITSTATUS(status), 0);
@@ -636,16 +645,9 @@ TEST(DiskhammerChild, ChildKilledBySignalEndsTheRunWithStatus1)
 {
     Held h;
     NEED(h.h.ok, h.h.why);
-    ASSERT_TRUE(h.start(with(small_args, {"-L", "-R", "-n", "1"})));
-    h.lock_test_file();
-    h.run->release();
     // The regular engine runs first; the locked one then waits on the lock.
-    ASSERT_TRUE(wait_lock_waiter(h.ino)) << h.run->output();
-    int child = child_of(h.run->pid);
-    ASSERT_GT(child, 0);
-    kill(child, SIGKILL);
-    int status = h.run->wait();
-    h.unlock();
+    int status = -1;
+    ASSERT_NO_FATAL_FAILURE(signal_waiting_child(h, {"-L", "-R", "-n", "1"}, SIGKILL, &status));
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
     std::string out = h.run->output();
