@@ -3,17 +3,10 @@
 // before the program looks at anything), and a view of the mount table that
 // only holds the test's own writable file systems.
 #pragma once
+#include "tests/support/text.h"
+
 #include <string>
 #include <vector>
-
-// Splits into lines (no trailing empty line for a final newline).
-std::vector<std::string> split_lines(const std::string &text);
-
-// A template line matches when it is equal after its tokens are expanded:
-// <T> a time ("0.01"), <N> a number, <*> anything.
-bool line_matches(const std::string &line, const std::string &pattern);
-// Empty when every line matches, else a description of the first mismatch.
-std::string match_output(const std::string &out, const std::vector<std::string> &pattern);
 
 // In a private mount namespace: makes every mount present now read-only for
 // this namespace, so that only file systems mounted afterwards are

@@ -155,3 +155,42 @@ int shell(const std::string &cmd, std::string *out)
     if (out) *out = r.out + r.err;
     return r.exited ? r.status : 128 + r.signal;
 }
+
+pid_t spawn(const std::vector<std::string> &argv, const std::string &cwd, const std::string &out,
+            const std::string &err, const std::function<void()> &in_child)
+{
+    std::vector<std::string> copy = argv;
+    std::vector<char *> av;
+    for (auto &a : copy) av.push_back(a.data());
+    av.push_back(nullptr);
+    fflush(nullptr);
+    pid_t p = fork();
+    if (p == 0) {
+        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int n = open("/dev/null", O_RDONLY);
+        if (o < 0 || e < 0 || n < 0 || (!cwd.empty() && chdir(cwd.c_str()) != 0)) _exit(126);
+        dup2(n, 0);
+        dup2(o, 1);
+        dup2(e, 2);
+        if (in_child) in_child();
+        execv(av[0], av.data());
+        _exit(127);
+    }
+    return p;
+}
+
+int wait_for(pid_t pid, int timeout_s)
+{
+    for (int i = 0; i < timeout_s * 100; i++) {
+        int st;
+        pid_t r = waitpid(pid, &st, WNOHANG);
+        if (r == pid) return st;
+        if (r < 0) return -1;
+        usleep(10000);
+    }
+    kill(pid, SIGKILL);
+    int st;
+    waitpid(pid, &st, 0);
+    return -1;
+}

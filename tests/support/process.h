@@ -1,6 +1,8 @@
 // Runs a built program as a child process and captures what it does.
 #pragma once
+#include <functional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 struct RunOptions {
@@ -29,3 +31,11 @@ RunResult run_program(const std::string &path, const std::vector<std::string> &a
 
 // Runs "/bin/sh -c cmd"; returns the exit status (or 128+signal), output in *out.
 int shell(const std::string &cmd, std::string *out = nullptr);
+
+// Starts a program without waiting: standard input is /dev/null, standard
+// output and error go to the files (created or emptied); in_child runs in the
+// child just before exec.
+pid_t spawn(const std::vector<std::string> &argv, const std::string &cwd, const std::string &out,
+            const std::string &err, const std::function<void()> &in_child = {});
+// Waits for pid up to timeout_s (killing it after); the wait status, or -1.
+int wait_for(pid_t pid, int timeout_s);

@@ -61,14 +61,6 @@ std::string TcEnv::run_log() const
     return p.empty() ? "" : read_file(p);
 }
 
-std::vector<std::string> split_lines(const std::string &text)
-{
-    std::vector<std::string> v;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) v.push_back(l);
-    return v;
-}
-
 static bool all_digits(const std::string &s, size_t from, size_t n)
 {
     if (from + n > s.size()) return false;
@@ -132,57 +124,6 @@ std::vector<std::string> dir_entries(const std::string &dir)
     return v;
 }
 
-bool contains(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
-
-int count_of(const std::string &text, const std::string &part)
-{
-    int n = 0;
-    for (size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1)) n++;
-    return n;
-}
-
-pid_t spawn(const std::vector<std::string> &argv, const std::string &cwd, const std::string &out,
-            const std::string &err, const std::function<void()> &in_child)
-{
-    std::vector<std::string> copy = argv;
-    std::vector<char *> av;
-    for (auto &a : copy) av.push_back(a.data());
-    av.push_back(nullptr);
-    fflush(nullptr);
-    pid_t p = fork();
-    if (p == 0) {
-        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int n = open("/dev/null", O_RDONLY);
-        if (o < 0 || e < 0 || n < 0 || chdir(cwd.c_str()) != 0) _exit(126);
-        dup2(n, 0);
-        dup2(o, 1);
-        dup2(e, 2);
-        if (in_child) in_child();
-        execv(av[0], av.data());
-        _exit(127);
-    }
-    return p;
-}
-
-int wait_for(pid_t pid, int timeout_s)
-{
-    for (int i = 0; i < timeout_s * 100; i++) {
-        int st;
-        pid_t r = waitpid(pid, &st, WNOHANG);
-        if (r == pid) return st;
-        if (r < 0) return -1;
-        usleep(10000);
-    }
-    kill(pid, SIGKILL);
-    int st;
-    waitpid(pid, &st, 0);
-    return -1;
-}
-
 bool wait_for_text(const std::string &path, const std::string &text, int timeout_s)
 {
     for (int i = 0; i < timeout_s * 50; i++) {
@@ -203,8 +144,3 @@ std::string without_cpio_report(const std::string &log)
     return word == "blocks" || word == "block" ? log.substr(nl + 1) : log;
 }
 
-bool ends_with(const std::string &text, const std::string &tail)
-{
-    return text.size() >= tail.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}

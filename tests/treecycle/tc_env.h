@@ -4,6 +4,7 @@
 #pragma once
 #include "tests/support/mountns.h"
 #include "tests/support/process.h"
+#include "tests/support/text.h"
 #include "tests/support/tmpdir.h"
 
 #include <functional>
@@ -34,7 +35,6 @@ struct TcEnv {
         ASSERT_TRUE((env).init(__VA_ARGS__)) << (env).error;                                       \
     } while (0)
 
-std::vector<std::string> split_lines(const std::string &text);
 // Checks the format of every event line ("%ld %14d %4d:%02d:%02d: text", the
 // date being the local time of the epoch seconds) and replaces its time stamp
 // with "<EV>". Lines that are not events stay; format faults go to *bad.
@@ -43,15 +43,6 @@ std::string normalize_events(const std::string &log, std::string *bad);
 std::vector<std::string> dir_entries(const std::string &dir);
 // The text less a leading "N block(s)" line, the archiver's report.
 std::string without_cpio_report(const std::string &log);
-bool ends_with(const std::string &text, const std::string &tail);
-bool contains(const std::string &text, const std::string &part);
-int count_of(const std::string &text, const std::string &part);
 
-// Starts a program without waiting: standard output and error go to the
-// files; in_child runs in the child just before exec.
-pid_t spawn(const std::vector<std::string> &argv, const std::string &cwd, const std::string &out,
-            const std::string &err, const std::function<void()> &in_child = {});
-// Waits for pid up to timeout_s (killing it after); the wait status, or -1.
-int wait_for(pid_t pid, int timeout_s);
 // Waits until the file holds the text; false after timeout_s.
 bool wait_for_text(const std::string &path, const std::string &text, int timeout_s);
