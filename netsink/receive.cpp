@@ -20,20 +20,13 @@ static void sighup(int sig)
     exit(0);
 }
 
-static void hold_termination()
-{
-    sig_hold(SIGHUP);
-    sig_hold(SIGINT);
-    sig_hold(SIGTERM);
-}
-
 // Lists the block from ten bytes before the first bad one to its end, and
 // ends the receiver.
 [[noreturn]] static void report_mismatch(const char *buf, const char *pattern)
 {
     // A termination signal now would end the receiver with status 0 and hide
     // the mismatch from the verdict.
-    hold_termination();
+    sig_hold({SIGHUP, SIGINT, SIGTERM});
     int p = 0;
     while (buf[p] == pattern[p]) p++;
     fprintf(stderr, "!ERROR: (server) Data mismatch in block %ld.\n", cnt);
@@ -54,7 +47,7 @@ int receive_from_client(int sock, const char *pattern)
     for (;;) {
         for (int got = 0; got < buflen;) {
             // Termination is acted on only between reads, never inside one.
-            hold_termination();
+            sig_hold({SIGHUP, SIGINT, SIGTERM});
             ssize_t n = read(sock, buf.data() + got, buflen - got);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) {
@@ -68,9 +61,8 @@ int receive_from_client(int sock, const char *pattern)
                 printf("EOF %ld secs, %ld blocks.\n", (long)(time(nullptr) - start), cnt);
                 return 0;
             }
-            sig_release(SIGTERM);
-            sig_release(SIGINT);
-            sig_release(SIGHUP);
+            // Pending ones are acted on now, SIGTERM first, then SIGINT, SIGHUP.
+            sig_release({SIGTERM, SIGINT, SIGHUP});
             time_t t = time(nullptr);
             if (t > last + 2) {
                 fprintf(stderr, "!WARNING: waited %d seconds: ", (int)(t - last));

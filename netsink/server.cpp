@@ -93,13 +93,13 @@ void tcp_setup(const char *host, int port, int connections)
     // The handler runs only while the server waits in accept, never in the
     // middle of its own output.
     sig_set(SIGCHLD, sig_chld);
-    sig_hold(SIGCHLD);
+    sig_hold({SIGCHLD});
     for (opened = 0; opened < connections; opened++) {
         int conn;
-        sig_release(SIGCHLD);
+        sig_release({SIGCHLD});
         while ((conn = accept(sock, nullptr, nullptr)) < 0 && errno == EINTR) {
         }
-        sig_hold(SIGCHLD);
+        sig_hold({SIGCHLD});
         if (conn < 0) {
             perror("!ERROR: (server) Accept.");
             exit(1);
@@ -122,7 +122,7 @@ void tcp_setup(const char *host, int port, int connections)
     }
     close(sock);
     sig_set(SIGCHLD, SIG_DFL);
-    sig_release(SIGCHLD);
+    sig_release({SIGCHLD});
     printf("Waiting for child processes...\n");
     wait_for_receivers();
 }

@@ -12,20 +12,20 @@ void sig_set(int sig, void (*handler)(int))
     sigaction(sig, &sa, nullptr);
 }
 
-static void change(int how, int sig)
+static void change(int how, std::initializer_list<int> sigs)
 {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, sig);
+    for (int sig : sigs) sigaddset(&set, sig);
     sigprocmask(how, &set, nullptr);
 }
 
-void sig_hold(int sig)
+void sig_hold(std::initializer_list<int> sigs)
 {
-    change(SIG_BLOCK, sig);
+    change(SIG_BLOCK, sigs);
 }
 
-void sig_release(int sig)
+void sig_release(std::initializer_list<int> sigs)
 {
-    change(SIG_UNBLOCK, sig);
+    change(SIG_UNBLOCK, sigs);
 }

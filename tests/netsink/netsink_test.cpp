@@ -282,8 +282,9 @@ TEST(Netsink, WrongByteListsTheBlockFromTenBytesBefore)
 TEST(Netsink, TerminationSignals)
 {
     {
-        // SIGTERM to connection 1's receiver while its client pauses: acted on
-        // once the next read returns, with the blocks verified so far.
+        // SIGHUP, then SIGTERM to connection 1's receiver while its client
+        // pauses: held until the next read returns, then SIGTERM is acted on
+        // first, with the blocks verified so far.
         Sink s("2");
         int first = s.connect();
         pid_t r0 = s.receivers(1).at(0);
@@ -295,6 +296,7 @@ TEST(Netsink, TerminationSignals)
         four.blocks = 4;
         EXPECT_TRUE(peer_send(second, four));
         ASSERT_TRUE(idle_in_read(r1));
+        kill(r1, SIGHUP);
         kill(r1, SIGTERM);
         four.blocks = 1;
         peer_send(second, four);
