@@ -15,13 +15,15 @@
     exit(1);
 }
 
-// The number at the start of text, as atoi reads it, when it lies in
-// [min, max]; -1 otherwise. A port outside 1..65535 would be bound modulo
-// 65536 (or as any free port) while the bound line shows the number given.
+// The number at the start of text, as atoi reads it, when there is one and
+// it lies in [min, max]; -1 otherwise. A port outside 1..65535 would be bound
+// modulo 65536 (or as any free port) while the bound line shows the number
+// given, and a count that is no number would pass without testing anything.
 static long number_in(const char *text, long min, long max)
 {
-    long v = strtol(text, nullptr, 10);
-    return v >= min && v <= max ? v : -1;
+    char *end;
+    long v = strtol(text, &end, 10);
+    return end != text && v >= min && v <= max ? v : -1;
 }
 
 int main(int argc, char **argv)
