@@ -11,7 +11,8 @@
 
 [[noreturn]] static void usage()
 {
-    fprintf(stderr, "!ERROR: Usage:  reelflood [-b blocksize] [-d device] [-n] [-s length-in-MB]\n");
+    fprintf(stderr,
+            "!ERROR: Usage:  reelflood [-b blocksize] [-d device] [-n] [-s length-in-MB]\n");
     exit(1);
 }
 
