@@ -13,7 +13,7 @@ pair='b=$1; shift
 if rig_why=$("$top/tests/lab/tape-rig" --check 2>&1); then
   "$top/tests/lab/tape-rig" --timeout 180 --out "$tape" -- sh -c "$pair" sh "$bin" >"$tape/rig.log" 2>&1
 else
-  echo "reelflood, reelcheck: the lab rig cannot start here (${rig_why#vm-run: }); a file-backed tape instead"
+  echo "reelflood, reelcheck: the lab rig cannot start here (${rig_why#*: }); a file-backed tape instead"
   (cd "$tape" && unshare --mount --propagation private sh -c \
     "mount -t tmpfs -o size=4m tmpfs fs && : >fs/tape || exit; $pair" sh "$bin" -n -d fs/tape) \
     >"$tape/rig.log" 2>&1
