@@ -80,7 +80,6 @@ void intr_handler(int sig);
 // Pieces of the passes that the tests reach directly.
 void next_sizes(size_seq *s);
 long long round_raw(long long n);
-std::string base_type(const std::string &fstype); // "nfs4" reads as "nfs"
 std::string shell_quote(const std::string &s);
 std::string cleanup_command(const mlist_entry *mp);
 std::string test_dir(const mlist_entry *mp);

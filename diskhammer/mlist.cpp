@@ -1,7 +1,7 @@
 // Options' size ranges, the target list from the mount table, and the banner.
 #include "diskhammer/diskhammer.h"
 #include "platform/disk_size.h"
-#include "platform/mounts.h"
+#include "platform/fstype.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -122,14 +122,6 @@ long long get_fssize(const char *path)
     return (long long)sv.f_bavail * (long long)sv.f_frsize;
 }
 
-// The network file system's versioned types ("nfs4") are the same kind.
-std::string base_type(const std::string &t)
-{
-    if (t.rfind("nfs", 0) == 0 && t.find_first_not_of("0123456789", 3) == std::string::npos)
-        return "nfs";
-    return t;
-}
-
 // Read-only by the whole option "ro"; a list that is nothing but "ro" reads
 // as read-write, as it always has.
 static bool read_only(const mount_entry &e)
@@ -139,7 +131,7 @@ static bool read_only(const mount_entry &e)
 
 int mlist_select(const mount_entry &e, const char *type, const char *opt)
 {
-    if (type && base_type(e.mnt_fstype) != type) return 0;
+    if (type && fs_family(e.mnt_fstype) != type) return 0;
     if (strcmp(opt, "rw") == 0) {
         if (read_only(e)) return 0;
     } else if (!mnt_hasopt(e, opt)) {

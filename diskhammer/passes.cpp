@@ -3,6 +3,7 @@
 #include "diskhammer/diskhammer.h"
 #include "diskhammer/engine.h"
 #include "platform/disk_size.h"
+#include "platform/fstype.h"
 
 #include <cerrno>
 #include <csignal>
@@ -248,7 +249,7 @@ int fs_write(mlist_entry *mp, long long *size, long long *transfer)
         if (n == -1) {
             // A server that maps root to nobody refuses the superuser's first
             // write; that ends the cycle quietly. Raw slices have no type.
-            if (off == 0 && getuid() == 0 && !d_option && base_type(mp->fstype) == "nfs") return 0;
+            if (off == 0 && getuid() == 0 && !d_option && fs_family(mp->fstype) == "nfs") return 0;
             report_error("write");
         }
         if (n != len) report_condition("write: premature EOF");

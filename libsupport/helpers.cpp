@@ -1,6 +1,8 @@
 // Checked helpers, process creation, and path and file-system queries.
 #include "libsupport/support.h"
 
+#include "platform/fstype.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -109,7 +111,7 @@ const char *sname(const char *path)
 const mount_entry *filesystem_of(const char *path)
 {
     static mount_entry entry;
-    struct stat st, mp;
+    struct stat st;
     if (stat(path, &st) != 0) {
         trace_errno("stat('%s') failed", path);
         return nullptr;
@@ -118,21 +120,9 @@ const mount_entry *filesystem_of(const char *path)
         trace_p("stat('%s') => st_ino == 0\n", path);
         return nullptr;
     }
-    FILE *t = mnt_open();
-    if (!t) {
-        trace_errno("open('/etc/mnttab',O_RDONLY,0666) failed");
-        return nullptr;
-    }
-    bool found = false;
-    while (mnt_next(t, &entry)) {
-        if (entry.mnt_special.empty() || stat(entry.mnt_mountp.c_str(), &mp) != 0) continue;
-        if (mp.st_dev == st.st_dev) {
-            found = true;
-            break;
-        }
-    }
-    mnt_close(t);
-    return found ? &entry : nullptr;
+    int found = mnt_holding(st.st_dev, &entry);
+    if (found < 0) trace_errno("open('/etc/mnttab',O_RDONLY,0666) failed");
+    return found > 0 ? &entry : nullptr;
 }
 
 unsigned gcd(unsigned a, unsigned b)

@@ -1,5 +1,6 @@
 #include "tests/diskhammer/dh_support.h"
 
+#include "platform/mounts.h"
 #include "tests/support/process.h"
 #include "tests/support/tmpdir.h"
 
@@ -9,9 +10,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
 #include <functional>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <sys/mman.h>
@@ -23,21 +22,10 @@
 static std::vector<std::pair<std::string, std::string>> mount_points()
 {
     std::vector<std::pair<std::string, std::string>> points;
-    std::ifstream in("/proc/self/mounts");
-    std::string dev, dir, type, opts, rest;
-    while (in >> dev >> dir >> type >> opts && std::getline(in, rest)) {
-        // Decode the table's octal escapes (blanks and the like).
-        std::string d;
-        for (size_t i = 0; i < dir.size(); i++) {
-            if (dir[i] == '\\' && i + 3 < dir.size() && isdigit((unsigned char)dir[i + 1])) {
-                d += (char)std::stoi(dir.substr(i + 1, 3), nullptr, 8);
-                i += 3;
-            } else {
-                d += dir[i];
-            }
-        }
-        points.push_back({d, opts});
-    }
+    FILE *t = mnt_open();
+    mount_entry e;
+    while (t && mnt_next(t, &e)) points.push_back({e.mnt_mountp, e.mnt_mntopts});
+    mnt_close(t);
     return points;
 }
 
