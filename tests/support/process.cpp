@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -193,4 +194,35 @@ int wait_for(pid_t pid, int timeout_s)
     int st;
     waitpid(pid, &st, 0);
     return -1;
+}
+
+static std::string read_all(int fd)
+{
+    std::string text;
+    char buf[65536];
+    ssize_t n;
+    for (off_t off = 0; (n = pread(fd, buf, sizeof buf, off)) > 0; off += n) text.append(buf, n);
+    close(fd);
+    return text;
+}
+
+int in_child(const std::function<void()> &f, std::string *out, std::string *err)
+{
+    int ofd = out ? memfd_create("in-child-out", 0) : -1;
+    int efd = err ? memfd_create("in-child-err", 0) : -1;
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (ofd >= 0) dup2(ofd, 1);
+        if (efd >= 0) dup2(efd, 2);
+        f();
+        fflush(nullptr);
+        _exit(0);
+    }
+    int st = 0;
+    while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+    }
+    if (out) *out = read_all(ofd);
+    if (err) *err = read_all(efd);
+    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
 }

@@ -39,3 +39,8 @@ pid_t spawn(const std::vector<std::string> &argv, const std::string &cwd, const 
             const std::string &err, const std::function<void()> &in_child = {});
 // Waits for pid up to timeout_s (killing it after); the wait status, or -1.
 int wait_for(pid_t pid, int timeout_s);
+
+// Runs f in a forked child, which ends with status 0 when f returns; its
+// standard output and error go to *out and *err when they are given. Returns
+// the exit status, or 128 + the signal that ended it.
+int in_child(const std::function<void()> &f, std::string *out = nullptr, std::string *err = nullptr);
