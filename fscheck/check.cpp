@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 static const char fsck_path[] = "/usr/sbin/fsck";
@@ -33,16 +32,7 @@ int run_fsck(const char *device, const char *output_file)
         return 0;
     }
     if (pid == 0) {
-        close(1);
-        fd = open(output_file, O_CREAT | O_WRONLY | O_NOFOLLOW, 0666);
-        if (fd < 0) {
-            trace_errno("open('%s',O_CREAT|O_WRONLY,0666) failed", output_file);
-            _exit(127);
-        }
-        edup2(fd, 1);
-        edup2(fd, 2);
-        if (fd != 1 && fd != 2) close(fd);
-        close_all(3);
+        output_to_file(output_file, 0, "open('%s',O_CREAT|O_WRONLY,0666) failed", 127, 3);
         sync();
         char *const argv[] = {(char *)fsck_path, (char *)"-n", (char *)device, nullptr};
         execv(fsck_path, argv);
@@ -51,17 +41,14 @@ int run_fsck(const char *device, const char *output_file)
     }
     // Wait for this checker only: another child's status must not pass for its own.
     int status;
-    pid_t w;
-    while ((w = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
-    }
-    if (w < 0) {
+    if (wait_child(pid, &status) < 0) {
         trace_errno("could not run fsck; wait() failed");
         return 0;
     }
-    int sig = status & 255, code = (status >> 8) & 255;
-    if (sig == 0 && code == 36) return 36;
+    wait_parts w = decode_status(status);
+    if (w.signal == 0 && w.exit == 36) return 36;
     if (status == 0) return 1;
-    trace_p("fsck failed; status = {signal=%d, exit=%d}\n", sig, code);
+    trace_p("fsck failed; status = {signal=%d, exit=%d}\n", w.signal, w.exit);
     return 0;
 }
 

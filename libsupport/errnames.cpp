@@ -142,21 +142,19 @@ constexpr int largest()
     return m;
 }
 
-constexpr int kEmax = largest();
+// The table of names by value: ETable[0..Emax], none where no name has the value.
+constexpr int Emax = largest();
 
-constexpr std::array<const char *, kEmax + 1> build()
+constexpr std::array<const char *, Emax + 1> build()
 {
-    std::array<const char *, kEmax + 1> t{};
+    std::array<const char *, Emax + 1> t{};
     for (auto &e : names) t[e.value] = e.name;
     return t;
 }
 
-constexpr std::array<const char *, kEmax + 1> table = build();
+constexpr std::array<const char *, Emax + 1> ETable = build();
+constexpr const char *Eundef = "<undef>";
 } // namespace
-
-const char *const *const ETable = table.data();
-const int Emax = kEmax;
-const char *const Eundef = "<undef>";
 
 const char *errno_id(int value)
 {

@@ -1,6 +1,6 @@
-// The test support library: tracing, error names, checked helpers, mount-table
-// and free-space queries, arguments and time limits, log and marker files,
-// disk usage and the process limit. Linked into volaudit and treecycle.
+// The test support library: tracing, error names, checked helpers, processes,
+// log and marker files, path and file-system queries, arguments and time
+// limits. Linked into volaudit and treecycle.
 #pragma once
 #include "platform/mounts.h"
 
@@ -23,31 +23,60 @@ extern const char *trace1_fname;
 extern const char *trace2_fname;
 extern int opt_verbose;
 
-// Symbolic errno names, indexed by Linux's values.
-extern const char *const *const ETable;
-extern const int Emax;
-extern const char *const Eundef;
-
+// --- Reporting (trace.cpp, errnames.cpp) ---
 void eprintf(const char *fmt, ...) PRINTF_LIKE(1, 2);
 void trace(const char *fmt, ...) PRINTF_LIKE(1, 2);
 void trace_p(const char *fmt, ...) PRINTF_LIKE(1, 2);
 // The message has no newline: the errno suffix ends the line.
 void trace_errno(const char *fmt, ...) PRINTF_LIKE(1, 2);
-void trace_fresh_line();
 void trace_set();
 void trace_flush();
+// The symbolic name of an errno value, or "<undef>".
 const char *errno_id(int value);
-
 // A text formatted like printf, of whatever length it needs.
 std::string strprintf(const char *fmt, ...) PRINTF_LIKE(1, 2);
 
-int append_to_logfile(const char *fname);
-pid_t ft_fork();
-int close_all(int lowest);
+// --- Checked helpers: report and exit with status 1 on failure (checked.cpp) ---
 void *emalloc(size_t n);
 char *estrsave(const char *s);
 void edup2(int oldfd, int newfd);
+
+// --- Processes (process.cpp) ---
+pid_t ft_fork();
+int close_all(int lowest);
+// In a child: trace destinations on descriptors from lowest up become none,
+// so that the next trace reopens them by name instead of writing through a
+// stream that the parent owns or a descriptor that the child closes.
+void drop_trace_streams(int lowest);
+// close_all for a child, which first drops the trace destinations it closes.
+void close_inherited(int lowest);
+// In a child about to start a tool: standard output and error go to the file
+// at path (opened write-only, created with mode 0666, with the extra flags,
+// never through a symbolic link), then close_inherited(lowest). A file that
+// cannot be opened is traced with the format open_failed and the path, and
+// ends the child with status fail.
+void output_to_file(const char *path, int flags, const char *open_failed, int fail, int lowest);
+// waitpid (pid -1: any child), repeated while a signal interrupts it.
+pid_t wait_child(pid_t pid, int *status);
+// A wait status as the reports show it: its low eight bits (the signal that
+// ended the child, 0 after an exit) and the exit code.
+struct wait_parts {
+    int signal;
+    int exit;
+};
+wait_parts decode_status(int status);
+// The per-user limit on processes; -1 when there is none.
+int nprocs();
+
+// --- Log and marker files: report and exit with status 1 on failure (logfiles.cpp) ---
+int append_to_logfile(const char *fname);
+int init_logfile(const char *path);
+int make_file(const char *path);
+int write_string_to_file(const char *s, const char *path);
+
+// --- Paths and file systems (fsquery.cpp) ---
 const char *sname(const char *path);
+int is_valid_directory(const char *path);
 // The mount-table entry of the file system that holds path; the record is
 // overwritten by the next call.
 const mount_entry *filesystem_of(const char *path);
@@ -56,14 +85,12 @@ long df(const char *path);
 // common divisor used to keep the product small.
 long df_kbytes(uint64_t bavail, uint64_t frsize, uint64_t *grain);
 unsigned gcd(unsigned a, unsigned b);
-
-int iscardinal(const char *s);
-int get_cardinal_argument(const char *option, const char *arg);
-int parse_time(const char *s, int *seconds);
-int is_valid_directory(const char *path);
-int init_logfile(const char *path);
-int make_file(const char *path);
-int write_string_to_file(const char *s, const char *path);
+// du's running sum of 512-byte blocks.
 extern int64_t total_blocks;
 long du(const char *path);
-int nprocs();
+
+// --- Command-line words (args.cpp) ---
+int iscardinal(const char *s);
+int get_cardinal_argument(const char *option, const char *arg);
+// Refuses a time whose total does not fit an int.
+int parse_time(const char *s, int *seconds);

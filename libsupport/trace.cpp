@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
-#include <unistd.h>
 
 const char *program_path = "";
 const char *program_name = "";
@@ -116,12 +115,4 @@ void trace_errno(const char *fmt, ...)
     vtrace(form::with_errno, err, fmt, ap);
     va_end(ap);
     errno = err;
-}
-
-void trace_fresh_line()
-{
-    if (trace1 && isatty(fileno(trace1)))
-        fputs("\n", trace1);
-    else if (trace2 && isatty(fileno(trace2)))
-        fputs("\n", trace2);
 }

@@ -29,16 +29,7 @@ void exec_cpio(const char *dst)
 
 void exec_diff(const char *src, const char *dst, const char *out)
 {
-    close(1);
-    int fd = open(out, O_CREAT | O_TRUNC | O_WRONLY | O_NOFOLLOW, 0666);
-    if (fd < 0) {
-        trace_errno("open('%s',O_CREAT|O_TRUNC|O_WRONLY,0666) failed", out);
-        exit(1);
-    }
-    edup2(fd, 1);
-    edup2(fd, 2);
-    if (fd != 1 && fd != 2) close(fd);
-    close_inherited(4);
+    output_to_file(out, O_TRUNC, "open('%s',O_CREAT|O_TRUNC|O_WRONLY,0666) failed", 1, 4);
     const char *argv[] = {"diff", "-r", src, dst, nullptr};
     exec_tool("/usr/bin/diff", argv);
 }

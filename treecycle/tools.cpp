@@ -5,19 +5,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 unsigned tool_retry_pause = 10;
-
-void close_inherited(int lowest)
-{
-    if (trace1 && trace1 != stderr && trace1 != stdout && fileno(trace1) >= lowest)
-        trace1 = nullptr;
-    if (trace2 && trace2 != stderr && trace2 != stdout && fileno(trace2) >= lowest)
-        trace2 = nullptr;
-    close_all(lowest);
-}
 
 void exec_tool(const char *path, const char *const argv[])
 {
@@ -64,26 +54,23 @@ int run_mv(const char *from, const char *to)
 int guard_wait(const char *tool)
 {
     int st = 0;
-    pid_t r;
-    while ((r = wait(&st)) < 0 && errno == EINTR) {
-    }
-    if (r < 0) {
+    if (wait_child(-1, &st) < 0) {
         trace_errno("wait() failed");
         return TRC7_ERROR;
     }
-    if (st == 0) return 0;
-    int sig = st & 0xff, code = (st >> 8) & 0xff;
-    if (is_resource_status(code)) return code;
-    trace_p("%s failed; status = {signal=%d, exit=%d}\n", tool, sig, code);
-    return sig ? TRC7_SIGNAL : TRC7_ERROR;
+    int s = map_status(st);
+    if (s == 0 || is_resource_status(s)) return s;
+    wait_parts w = decode_status(st);
+    trace_p("%s failed; status = {signal=%d, exit=%d}\n", tool, w.signal, w.exit);
+    return s;
 }
 
 int map_status(int st)
 {
+    wait_parts w = decode_status(st);
     if (st == 0) return 0;
-    int code = (st >> 8) & 0xff;
-    if (is_resource_status(code)) return code;
-    return (st & 0xff) ? TRC7_SIGNAL : TRC7_ERROR;
+    if (is_resource_status(w.exit)) return w.exit;
+    return w.signal ? TRC7_SIGNAL : TRC7_ERROR;
 }
 
 int fail_fork()

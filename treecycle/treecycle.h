@@ -156,7 +156,3 @@ int fail_fork();
 void guard_mkdir(const char *path, int mode);
 void guard_chdir(const char *from, const char *path);
 int nuke_directory(const char *path);
-// close_all for a child, which also drops trace destinations whose
-// descriptors it closed, so that a later trace reopens them instead of
-// writing to whatever takes the number next.
-void close_inherited(int lowest);

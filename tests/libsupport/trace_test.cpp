@@ -141,9 +141,8 @@ TEST(ErrnoId, NamesAndBounds)
 {
     EXPECT_STREQ(errno_id(-1), "<undef>");
     EXPECT_STREQ(errno_id(0), "<undef>");
-    EXPECT_STREQ(errno_id(Emax + 1), "<undef>");
-    EXPECT_STREQ(errno_id(41), "<undef>"); // no Linux errno has this value
-    EXPECT_EQ(Emax, ECANCELED);
+    EXPECT_STREQ(errno_id(ECANCELED + 1), "<undef>"); // the largest value with a name
+    EXPECT_STREQ(errno_id(41), "<undef>");            // no Linux errno has this value
     EXPECT_STREQ(errno_id(ECANCELED), "ECANCELED");
     EXPECT_STREQ(errno_id(ESTALE), "ESTALE");
     EXPECT_STREQ(errno_id(EPERM), "EPERM");
