@@ -81,42 +81,21 @@ int parse_options(int argc, char **argv, int *unknown)
     return i;
 }
 
-// parse_time's grammar, computed in 64 bits so that a time too long for an
-// int is seen instead of wrapping.
-long long time_seconds64(const char *s)
-{
-    if (*s == ':') s++;
-    long long field[4];
-    int n = 0;
-    for (;;) {
-        if (n == 4 || *s < '0' || *s > '9') return -1;
-        long long v = 0;
-        for (; *s >= '0' && *s <= '9'; s++)
-            v = v > LLONG_MAX / 10 ? LLONG_MAX : v * 10 + (*s - '0');
-        field[n++] = v;
-        if (*s == '\0') break;
-        if (*s != ':') return -1;
-        s++;
-    }
-    if (n == 4) return -1;
-    long long t = 0;
-    for (int k = 0; k < n; k++) {
-        if (t > (LLONG_MAX - field[k]) / 60) return LLONG_MAX;
-        t = t * 60 + field[k];
-    }
-    return t;
-}
-
 char *get_directory(const char *path)
 {
     if (path[0] == '/') return estrsave(path);
     return estrsave(strprintf("%s/%s", start_cwd, path).c_str());
 }
 
+// Five copies of the tree (one per single) and a tenth of that, at least 8K.
+static long long space_per_instance(long long used_k)
+{
+    return 5 * used_k + std::max(5 * used_k / 10, 8LL);
+}
+
 int instances_for_space(long long avail_k, long long used_k)
 {
-    long long per = 5 * used_k + std::max(5 * used_k / 10, 8LL);
-    long long n = avail_k / per;
+    long long n = avail_k / space_per_instance(used_k);
     if (n < 0) return 0;
     return n > INT_MAX ? INT_MAX : (int)n;
 }
@@ -139,11 +118,10 @@ int autoconfig_instances_by_disk_space()
     long long used = du(src_directory);
     if (opt_verbose) eprintf("du('%s') => %lld\n", src_directory, used);
     long long avail = (long long)df(dst_directory) - disk_reserve;
-    long long per = 5 * used + std::max(5 * used / 10, 8LL);
     int n = instances_for_space(avail, used);
     if (opt_verbose) {
         eprintf("Disk space available for use by %s: %lldK\n", program_name, avail);
-        eprintf("Disk space required per instance  : %lldK\n", per);
+        eprintf("Disk space required per instance  : %lldK\n", space_per_instance(used));
         eprintf("Instances supported by disk space : %d\n", n);
     }
     return n;

@@ -8,6 +8,16 @@
 #include <cstdlib>
 #include <unistd.h>
 
+// A cardinal number that fits an int.
+static bool int_cardinal(const char *s, int *value)
+{
+    if (!iscardinal(s)) return false;
+    unsigned long long v = strtoull(s, nullptr, 10);
+    if (v > INT_MAX) return false;
+    *value = (int)v;
+    return true;
+}
+
 int main(int argc, char **argv)
 {
     program_path = argv[0];
@@ -36,37 +46,29 @@ int main(int argc, char **argv)
     src_directory = get_directory(arg[0]);
     dst_directory = get_directory(arg[1]);
 
-    // Counts and times beyond an int are refused, not wrapped.
-    long long t;
-    if (iscardinal(arg[2]) && strtoull(arg[2], nullptr, 10) <= INT_MAX) {
-        max_iterations = (int)strtoul(arg[2], nullptr, 10);
-    } else if (!iscardinal(arg[2]) && parse_time(arg[2], &time_limit) &&
-               (t = time_seconds64(arg[2])) >= 0 && t <= INT_MAX) {
-        time_limit = (int)t;
-        max_iterations = -1;
-    } else {
-        fprintf(
-            stderr,
-            "!ERROR: %s: iterations (argument 3) must be a cardinal number or time (0:00:00).\n",
-            program_name);
-        exit(1);
-    }
-    if (opt_verbose) eprintf("max_iterations = %d, time_limit = %d\n", max_iterations, time_limit);
-    if (nargs == 4) {
-        if (!iscardinal(arg[3]) || strtoull(arg[3], nullptr, 10) > INT_MAX) {
-            fprintf(stderr, "!ERROR: %s: Instances (argument 4) must be a cardinal number.\n",
+    // Counts and times beyond an int are refused, not wrapped (parse_time
+    // refuses them itself).
+    if (!int_cardinal(arg[2], &max_iterations)) {
+        if (!parse_time(arg[2], &time_limit)) {
+            fprintf(stderr,
+                    "!ERROR: %s: iterations (argument 3) must be a cardinal number or time "
+                    "(0:00:00).\n",
                     program_name);
             exit(1);
         }
-        instances = (int)strtoul(arg[3], nullptr, 10);
-    } else {
-        instances = -1;
+        max_iterations = -1;
+    }
+    if (opt_verbose) eprintf("max_iterations = %d, time_limit = %d\n", max_iterations, time_limit);
+    instances = -1;
+    if (nargs == 4 && !int_cardinal(arg[3], &instances)) {
+        fprintf(stderr, "!ERROR: %s: Instances (argument 4) must be a cardinal number.\n",
+                program_name);
+        exit(1);
     }
     if (unknown) exit(1);
 
     int count = autoconfig_instances_by_disk_space();
-    // The design's probe of the kernel memory device: may we learn the
-    // process limit?
+    // The kernel memory probe: may this process learn its process limit?
     if (proclimit_probe() == 0) {
         count = combine_instance_counts(count, autoconfig_instances_by_processes());
     } else {

@@ -136,8 +136,8 @@ void TRC7_single(const single_record *job)
         exit(status);
     }
     if (job->src_dir != src_directory) status = unlink_tbase_ref("ref.src.", job->number);
-    if (status == 0 && job->dst_dir != src_directory)
-        status = unlink_tbase_ref("ref.dst.", job->number);
+    // The destination is always a copy of this instance.
+    if (status == 0) status = unlink_tbase_ref("ref.dst.", job->number);
     if (status) {
         eprintf("unlink_tbase_ref failed.");
         exit(status);

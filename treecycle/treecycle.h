@@ -76,9 +76,6 @@ extern unsigned tool_retry_pause;
 // Reads the options from argv[1] on; returns the index of the first
 // positional word. *unknown counts the unknown options (each reported).
 int parse_options(int argc, char **argv, int *unknown);
-// The seconds of a time text that parse_time accepts, without overflow
-// (saturated at INT64_MAX); -1 when the text is not a time.
-long long time_seconds64(const char *text);
 char *get_directory(const char *path);
 // Instances that a given free space (K) and tree size (K) allow; never
 // negative, at most INT_MAX.

@@ -225,20 +225,6 @@ TEST(TreecycleArith, UnknownProcessLimitLeavesTheCountToTheDiskSpace)
     EXPECT_EQ(combine_instance_counts(0, 36), 0);
 }
 
-TEST(TreecycleArith, TimeSeconds)
-{
-    EXPECT_EQ(time_seconds64("90"), 90);
-    EXPECT_EQ(time_seconds64("1:30"), 90);
-    EXPECT_EQ(time_seconds64(":30"), 30);
-    EXPECT_EQ(time_seconds64("1:2:3"), 3723);
-    EXPECT_EQ(time_seconds64("0:90:00"), 5400);
-    EXPECT_EQ(time_seconds64("596523:14:07"), INT_MAX);
-    EXPECT_EQ(time_seconds64("596523:14:08"), INT_MAX + 1LL);
-    EXPECT_GT(time_seconds64("99999999999999999999:00:00"), INT_MAX);
-    for (const char *bad : {"", ":", "1:", "1::0", "1:00:00:00", "1a", "a", "::1", "-1", " 1"})
-        EXPECT_EQ(time_seconds64(bad), -1) << bad;
-}
-
 TEST(TreecycleArith, ElapsedTime)
 {
     EXPECT_EQ(std::string(show_elapsed_time(307)), "   0:05:07");
