@@ -140,7 +140,7 @@ int autoconfig_instances_by_processes()
     return n;
 }
 
-const mount_entry *e_filesystem_of(const char *path)
+static const mount_entry *e_filesystem_of(const char *path)
 {
     const mount_entry *e = filesystem_of(path);
     if (!e)
@@ -164,7 +164,7 @@ std::string blk_to_raw(const char *name)
     exit(1);
 }
 
-char *mnt_to_raw(const mount_entry *entry)
+static char *mnt_to_raw(const mount_entry *entry)
 {
     struct statvfs sv;
     if (statvfs(entry->mnt_mountp.c_str(), &sv) != 0) {

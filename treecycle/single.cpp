@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-void exec_cpio(const char *dst)
+[[noreturn]] static void exec_cpio(const char *dst)
 {
     close(0);
     // The list lives in a world-writable directory: no planted link.
@@ -27,14 +27,14 @@ void exec_cpio(const char *dst)
     exec_tool("/usr/bin/cpio", argv);
 }
 
-void exec_diff(const char *src, const char *dst, const char *out)
+[[noreturn]] static void exec_diff(const char *src, const char *dst, const char *out)
 {
     output_to_file(out, O_TRUNC, "open('%s',O_CREAT|O_TRUNC|O_WRONLY,0666) failed", 1, 4);
     const char *argv[] = {"diff", "-r", src, dst, nullptr};
     exec_tool("/usr/bin/diff", argv);
 }
 
-void save_core_file()
+static void save_core_file()
 {
     struct stat st;
     if (stat("core", &st) == 0) {

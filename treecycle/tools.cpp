@@ -20,13 +20,13 @@ void exec_tool(const char *path, const char *const argv[])
     _exit(TRC7_NOEXEC);
 }
 
-void exec_rm(const char *path)
+[[noreturn]] static void exec_rm(const char *path)
 {
     const char *argv[] = {"rm", "-rf", path, nullptr};
     exec_tool("/usr/bin/rm", argv);
 }
 
-void exec_mv(const char *from, const char *to)
+[[noreturn]] static void exec_mv(const char *from, const char *to)
 {
     close_inherited(4);
     const char *argv[] = {"mv", from, to, nullptr};

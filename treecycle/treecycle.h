@@ -8,12 +8,10 @@
 // They talk only through exit statuses and files (markers, reference links,
 // the run log).
 #pragma once
-#include "platform/mounts.h"
-
+#include <cstdio>
 #include <ctime>
 #include <string>
 #include <sys/types.h>
-#include <vector>
 
 // Exit statuses of doubles and singles.
 enum {
@@ -55,7 +53,7 @@ extern int instance;
 extern time_t start_time;
 extern time_t now;
 
-// One copy job of a double.
+// One copy job of a double, and the double's tables (index 1 to 5).
 struct single_record {
     int number;
     pid_t child;
@@ -69,10 +67,7 @@ extern char *dcout[6];
 extern int refcount[6];
 extern single_record single_info[6];
 
-// Seconds between the attempts of a tool start (10; tests lower it).
-extern unsigned tool_retry_pause;
-
-// --- Command line, autoconfiguration and paths ---
+// --- Command line, autoconfiguration and paths (config.cpp) ---
 // Reads the options from argv[1] on; returns the index of the first
 // positional word. *unknown counts the unknown options (each reported).
 int parse_options(int argc, char **argv, int *unknown);
@@ -89,64 +84,28 @@ int combine_instance_counts(int by_disk, int by_processes);
 int autoconfig_instances_by_disk_space();
 int autoconfig_instances_by_processes();
 void make_fs_pathnames();
-const mount_entry *e_filesystem_of(const char *path);
-char *mnt_to_raw(const mount_entry *entry);
+// The raw device of a block device name, or the end of the program.
 std::string blk_to_raw(const char *name);
 void make_tmp_filenames();
 void make_source_filename_list();
 
-// --- Iteration driver ---
+// --- Iteration driver (driver.cpp) ---
 void TRC7_start();
 void TRC7_repeat();
 void TRC7_done();
-void TRC7_concur();
-void TRC7_double_start();
-void TRC7_double_fail(int status);
-[[noreturn]] void TRC7_double();
-void TRC7_single_start(int k);
-int wait_for_all_threads();
-int TRC7_double_cleanup();
-void TRC7_double_destroy();
-void init_single_paths();
-void init_single_stats();
-void init_single_refs();
-void dump_single_paths();
-void dump_single_stats();
-std::string make_tbase_dir(int i);
-std::string make_dcout_dir(int i);
-std::string tbase_dir(int i, int k);
-std::string dcout_dir(int i, int k);
-std::string tbase_ref_path(const char *name, int k);
-void make_tbase_marker_file(const char *name, int k);
-void make_tbase_ref(const char *marker, const char *ref, int k, int j);
-int unlink_tbase_ref(const char *name, int k);
 void trace_event(const char *text);
-const char *show_elapsed_time(long seconds);
-// A control file counts as present when stat succeeds with a non-zero inode.
-bool control_file_present(const char *path);
 
-// The file-system checks between iterations, in the order they run.
-struct fs_check {
-    const char *device;
-    const char *mount_point;
-    const char *output;
-};
-std::vector<fs_check> TRC7_check_list();
-// Runs every check of the list; the position of the first that failed, or -1.
-int TRC7_run_checks(const std::vector<fs_check> &list);
-
-// --- Instance run ---
+// --- One instance (instance.cpp) and one copy job (single.cpp) ---
+[[noreturn]] void TRC7_double();
+int unlink_tbase_ref(const char *name, int k);
 [[noreturn]] void TRC7_single(const single_record *job);
-void save_core_file();
-[[noreturn]] void exec_cpio(const char *dst);
-[[noreturn]] void exec_diff(const char *src, const char *dst, const char *out);
 
-// --- Tool processes, guarded calls and status codes ---
+// --- Tool processes, guarded calls and status codes (tools.cpp) ---
+// Seconds between the attempts of a tool start (10; tests lower it).
+extern unsigned tool_retry_pause;
 [[noreturn]] void exec_tool(const char *path, const char *const argv[]);
 int run_rm(const char *path);
-[[noreturn]] void exec_rm(const char *path);
 int run_mv(const char *from, const char *to);
-[[noreturn]] void exec_mv(const char *from, const char *to);
 int guard_wait(const char *tool);
 int map_status(int wait_status);
 int fail_fork();

@@ -14,6 +14,9 @@ bool FakeFsck::install(MountNs &ns, const std::string &d)
                "printf '%s\\n' \"$0\" \"$@\" > '" +
                    dir +
                    "/args'\n"
+                   "echo \"$2 $(readlink /proc/$$/fd/1)\" >> '" +
+                   dir +
+                   "/runs'\n"
                    "cat '" +
                    dir +
                    "/report'\n"
@@ -43,9 +46,15 @@ std::vector<std::string> FakeFsck::args() const
     return v;
 }
 
+std::string FakeFsck::runs() const
+{
+    return file_exists(dir + "/runs") ? read_file(dir + "/runs") : "";
+}
+
 void FakeFsck::forget()
 {
     unlink((dir + "/args").c_str());
+    unlink((dir + "/runs").c_str());
 }
 
 std::string healthy_report(const std::string &rawdev, const std::string &mountp, bool sb)

@@ -14,6 +14,9 @@ struct FakeFsck {
     void set(const std::string &report, int status, int signal = 0);
     // Arguments of the last run, argument zero first; empty if it never ran.
     std::vector<std::string> args() const;
+    // One line per run since the last forget: the device, a blank and the
+    // file that received the report.
+    std::string runs() const;
     void forget();
 };
 
