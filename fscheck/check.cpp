@@ -11,10 +11,12 @@
 
 static const char fsck_path[] = "/usr/sbin/fsck";
 
-// The output files have guessable names in shared directories: a planted
-// symbolic link there must not redirect the checker's report.
-int run_fsck(const char *device, const char *output_file)
+// 0 when the checker could not be run or ended abnormally, 1 for exit status 0,
+// 36 for exit status 36.
+static int run_fsck(const char *device, const char *output_file)
 {
+    // The output files have guessable names in shared directories: a planted
+    // symbolic link there must not redirect the checker's report.
     int fd = open(output_file, O_CREAT | O_TRUNC | O_WRONLY | O_NOFOLLOW, 0666);
     if (fd < 0) {
         trace_errno("open('%s',O_CREAT|O_TRUNC,O_WRONLY,0666) failed", output_file);

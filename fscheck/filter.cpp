@@ -26,7 +26,7 @@ void init_expect(const char *device, const char *mount_point, int exit_code)
     expect.push_back("&files");
 }
 
-int read_line(FILE *stream, char *buf, int size)
+static int read_line(FILE *stream, char *buf, int size)
 {
     if (!fgets(buf, size, stream)) {
         if (ferror(stream)) {
@@ -40,7 +40,7 @@ int read_line(FILE *stream, char *buf, int size)
     return 1;
 }
 
-int looking_at(const char **pos, const char *text)
+static int looking_at(const char **pos, const char *text)
 {
     size_t n = strlen(text);
     if (strncmp(*pos, text, n) != 0) return 0;
@@ -67,7 +67,7 @@ static int blanks(const char **pos)
 }
 
 // "N files, N used, N free (N frags, N blocks, F fragmentation)"
-int is_fsck_files_line(const char *line, const char **stopped_at)
+static int is_fsck_files_line(const char *line, const char **stopped_at)
 {
     static const char *const counts[] = {" files, ", " used, ", " free (", " frags, ", " blocks,"};
     const char *p = line;

@@ -8,15 +8,11 @@
 
 // 1 when the checker ran normally and its report fits the rules, else 0.
 int check_fs(const char *device, const char *mount_point, const char *output_file);
-// 0 when the checker could not be run or ended abnormally, 1 for exit status 0,
-// 36 for exit status 36.
-int run_fsck(const char *device, const char *output_file);
 
 // The rule table: each rule is a marker ("=" exact line, "?" awaited line)
 // and a text, or the whole text "&files" for the summary line.
 extern std::vector<std::string> expect;
 void init_expect(const char *device, const char *mount_point, int exit_code);
+// 1 when the report on stream fits the rules, else 0 after a report on
+// standard error; a rule with another marker ends the process.
 int filter_stream(FILE *stream, const char *device, const char *mount_point);
-int read_line(FILE *stream, char *buf, int size);
-int is_fsck_files_line(const char *line, const char **stopped_at);
-int looking_at(const char **pos, const char *text);

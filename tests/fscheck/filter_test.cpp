@@ -1,150 +1,98 @@
 // The report rules and the filter, on reports given as text.
 #include "fscheck/fscheck.h"
-#include "libsupport/support.h"
 #include "tests/support/fakefsck.h"
 
 #include <gtest/gtest.h>
 
 namespace
 {
+const char dev[] = "/dev/rdsk/c0t0d0s0", mnt[] = "/export";
+const std::string healthy = healthy_report(dev, mnt), sb = healthy_report(dev, mnt, true);
+const std::string sb_line = "FILE SYSTEM STATE IN SUPERBLOCK IS WRONG; FIX.  no";
+const std::string head = healthy.substr(0, healthy.find("2 files")),
+                  mismatch = "fsck -n " + std::string(dev) + " (/export)\n";
 
-const char dev[] = "/dev/rdsk/c0t0d0s0";
-const char mnt[] = "/export";
-
-struct Verdict {
-    int result;
-    std::string err;
-};
-
-Verdict filter(const std::string &report, int exit_code = 1)
+// The report with `what` put in place of the first `from`.
+std::string edited(std::string r, const std::string &from, const std::string &what)
 {
-    init_expect(dev, mnt, exit_code);
-    FILE *f = fmemopen((void *)report.data(), report.size(), "r");
-    if (report.empty()) f = fopen("/dev/null", "r");
-    testing::internal::CaptureStderr();
-    int r = filter_stream(f, dev, mnt);
-    std::string err = testing::internal::GetCapturedStderr();
-    fclose(f);
-    return {r, err};
+    return r.replace(r.find(from), from.size(), what);
 }
 
-const std::string healthy = healthy_report(dev, mnt);
-
-TEST(Filter, HealthyReportsPass)
+std::string summary(const std::string &line, const std::string &stopped)
 {
-    EXPECT_EQ(filter(healthy).result, 1);
-    EXPECT_EQ(filter("").result, 1);
-    EXPECT_EQ(filter("\n\n" + healthy + "\n\n").result, 1);
+    return mismatch + "  Expected files line.  Got:\n  " + line + "\nStopped at: " + stopped + "\n";
+}
+
+TEST(Filter, Reports)
+{
+    const std::string wide = "** Currently Mounted on /export" + std::string(269, 'x');
+    const std::string nofig =
+        "2 files, 9 used, 1962 free (10 frags, 244 blocks,0.5% fragmentation)";
+    const std::string frag = "2 files, 9 used, 1962 free (10 frag, 244 blocks, 0.5% fragmentation)";
+    const std::string cut = "2 files, 9 used, 1962 free (10 frags, 244 blocks, 0.5%";
+    const std::string nothing = "2 files, 9 used, 1962 free (10 frags, 244 blocks,  fragmentation)";
     std::string gaps;
     for (char c : healthy) gaps += c == '\n' ? std::string("\n\n") : std::string(1, c);
-    EXPECT_EQ(filter(gaps).result, 1);
-    // The end of input passes, wherever it comes.
-    EXPECT_EQ(filter(healthy.substr(0, healthy.find("** Phase 3"))).result, 1);
-    EXPECT_EQ(filter(healthy, 36).err, "");
-}
-
-TEST(Filter, SuperblockRuleAwaitsItsLine)
-{
-    EXPECT_EQ(filter(healthy_report(dev, mnt, true), 36).result, 1);
-    // Without its line, the awaited rule passes over everything, the summary too.
-    EXPECT_EQ(filter(healthy + "anything at all\n", 36).result, 1);
-    std::string extra = healthy_report(dev, mnt, true);
-    extra.insert(extra.find("FILE SYSTEM"), "some other line\nand another\n");
-    EXPECT_EQ(filter(extra, 36).result, 1);
-    // Without the 36, the superblock line is a mismatch with the summary rule.
-    Verdict v = filter(healthy_report(dev, mnt, true));
-    EXPECT_EQ(v.result, 0);
-    EXPECT_EQ(v.err, "fsck -n /dev/rdsk/c0t0d0s0 (/export)\n"
-                     "  Expected files line.  Got:\n"
-                     "  FILE SYSTEM STATE IN SUPERBLOCK IS WRONG; FIX.  no\n"
-                     "Stopped at: FILE SYSTEM STATE IN SUPERBLOCK IS WRONG; FIX.  no\n");
-}
-
-TEST(Filter, MismatchReports)
-{
-    std::string r = healthy;
-    r.replace(r.find(" (NO WRITE)"), 11, " (NO WRITE) ");
-    Verdict v = filter(r);
-    EXPECT_EQ(v.result, 0);
-    EXPECT_EQ(v.err, "fsck -n /dev/rdsk/c0t0d0s0 (/export)\n"
-                     "  Expected:\n"
-                     "    [** /dev/rdsk/c0t0d0s0 (NO WRITE)]\n"
-                     "  Got:\n"
-                     "    [** /dev/rdsk/c0t0d0s0 (NO WRITE) ]\n");
-    v = filter(healthy + "one more\nand more\n");
-    EXPECT_EQ(v.result, 0);
-    EXPECT_EQ(v.err, "Unexpected extra line from fsck.\n => one more\n");
-}
-
-TEST(Filter, SummaryLineForm)
-{
-    std::string head = healthy.substr(0, healthy.find("2 files"));
     struct {
-        const char *line;
-        const char *stopped; // nullptr: the line fits
+        std::string report;
+        int exit_code, result;
+        std::string err;
     } cases[] = {
-        {"2 files, 9 used, 1962 free (10 frags, 244 blocks,  0.5% fragmentation)", nullptr},
-        {"12 files, 9 used, 1 free (0 frags, 0 blocks, 0.1%   fragmentation) and more", nullptr},
-        {"2 files, 9 used, 1962 free (10 frags, 244 blocks,0.5% fragmentation)",
-         "0.5% fragmentation)"},
-        {"2 files, 9 used, 1962 free (10 frag, 244 blocks, 0.5% fragmentation)",
-         " frag, 244 blocks, 0.5% fragmentation)"},
-        {"2 files, x used", "x used"},
-        {"files", "files"},
-        {"2 files, 9 used, 1962 free (10 frags, 244 blocks, 0.5%", ""},
-        {"2 files, 9 used, 1962 free (10 frags, 244 blocks,  fragmentation)", ""},
+        {healthy, 0, 1, ""},
+        {"", 0, 1, ""},
+        {"\n\n" + healthy + "\n\n", 0, 1, ""},
+        {gaps, 0, 1, ""},
+        // The end of input passes, wherever it comes.
+        {healthy.substr(0, healthy.find("** Phase 3")), 0, 1, ""},
+        {healthy, 36, 1, ""},
+        {sb, 36, 1, ""},
+        // Without its line, the awaited rule passes over everything, the summary too.
+        {healthy + "anything at all\n", 36, 1, ""},
+        {edited(sb, "FILE SYSTEM", "some other line\nand another\nFILE SYSTEM"), 36, 1, ""},
+        {sb, 0, 0, summary(sb_line, sb_line)},
+        {edited(healthy, " (NO WRITE)", " (NO WRITE) "), 0, 0,
+         mismatch + "  Expected:\n    [** /dev/rdsk/c0t0d0s0 (NO WRITE)]\n  Got:\n"
+                    "    [** /dev/rdsk/c0t0d0s0 (NO WRITE) ]\n"},
+        {healthy + "one more\nand more\n", 0, 0,
+         "Unexpected extra line from fsck.\n => one more\n"},
+        // 300 characters: a line of 255, and one of 45 for the next rule.
+        {edited(healthy, "** Currently Mounted on /export", wide), 0, 0,
+         mismatch + "  Expected:\n    [** Currently Mounted on /export]\n  Got:\n    [" +
+             wide.substr(0, 255) + "]\n"},
+        {head + "12 files, 9 used, 1 free (0 frags, 0 blocks, 0.1%   fragmentation) and more\n", 0,
+         1, ""},
+        {head + nofig + "\n", 0, 0, summary(nofig, "0.5% fragmentation)")},
+        {head + frag + "\n", 0, 0, summary(frag, " frag, 244 blocks, 0.5% fragmentation)")},
+        {head + "2 files, x used\n", 0, 0, summary("2 files, x used", "x used")},
+        {head + "files\n", 0, 0, summary("files", "files")},
+        {head + cut + "\n", 0, 0, summary(cut, "")},
+        {head + nothing + "\n", 0, 0, summary(nothing, "")},
     };
     for (auto &c : cases) {
-        const char *stop = nullptr;
-        EXPECT_EQ(is_fsck_files_line(c.line, &stop), c.stopped ? 0 : 1) << c.line;
-        if (c.stopped) {
-            EXPECT_STREQ(stop, c.stopped) << c.line;
-        }
-        Verdict v = filter(head + c.line + "\n");
-        EXPECT_EQ(v.result, c.stopped ? 0 : 1) << c.line;
-        if (c.stopped) {
-            EXPECT_EQ(v.err, std::string("fsck -n /dev/rdsk/c0t0d0s0 (/export)\n") +
-                                 "  Expected files line.  Got:\n  " + c.line +
-                                 "\nStopped at: " + c.stopped + "\n");
-        }
+        init_expect(dev, mnt, c.exit_code);
+        FILE *f = c.report.empty() ? fopen("/dev/null", "r")
+                                   : fmemopen((void *)c.report.data(), c.report.size(), "r");
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(filter_stream(f, dev, mnt), c.result) << c.report;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err) << c.report;
+        fclose(f);
     }
 }
 
-TEST(Filter, LongLinesAreReadInPieces)
-{
-    // 300 characters: read as a line of 255 and one of 45, so the second piece
-    // is compared with the next rule.
-    std::string r = healthy;
-    std::string longer = "** Currently Mounted on /export" + std::string(300 - 31, 'x');
-    r.replace(r.find("** Currently Mounted on /export"), 31, longer);
-    Verdict v = filter(r);
-    EXPECT_EQ(v.result, 0);
-    EXPECT_EQ(v.err, "fsck -n /dev/rdsk/c0t0d0s0 (/export)\n  Expected:\n"
-                     "    [** Currently Mounted on /export]\n  Got:\n    [" +
-                         longer.substr(0, 255) + "]\n");
-}
-
-TEST(Filter, LongDeviceNamesAreNotCut)
+TEST(Filter, RulesFitAnyNameAndABrokenTableEndsTheProcess)
 {
     std::string d = "/dev/" + std::string(2000, 'd');
-    init_expect(d.c_str(), mnt, 1);
-    EXPECT_EQ(expect[0], "=** " + d + " (NO WRITE)");
-    EXPECT_EQ(expect.size(), 8u);
     init_expect(d.c_str(), mnt, 36);
-    EXPECT_EQ(expect.size(), 9u);
-    EXPECT_EQ(expect.back(), "&files");
-}
-
-TEST(Filter, BrokenRuleTableEndsTheProcess)
-{
-    auto run = [] {
-        init_expect(dev, mnt, 1);
-        expect[1] = "!broken";
-        std::string r = healthy;
-        FILE *f = fmemopen((void *)r.data(), r.size(), "r");
-        filter_stream(f, dev, mnt);
-    };
-    EXPECT_EXIT(run(), ::testing::ExitedWithCode(1),
+    EXPECT_EQ(expect,
+              (std::vector<std::string>{
+                  "=** " + d + " (NO WRITE)", "=** Currently Mounted on /export",
+                  "=** Phase 1 - Check Blocks and Sizes", "=** Phase 2 - Check Pathnames",
+                  "=** Phase 3 - Check Connectivity", "=** Phase 4 - Check Reference Counts",
+                  "=** Phase 5 - Check Cyl groups", "?" + sb_line, "&files"}));
+    init_expect(dev, mnt, 1);
+    expect[1] = "!broken";
+    FILE *f = fmemopen((void *)healthy.data(), healthy.size(), "r");
+    EXPECT_EXIT(filter_stream(f, dev, mnt), ::testing::ExitedWithCode(1),
                 "^!ERROR: INTERNAL ERROR: Fell through rules in filter_stream\\(\\)\\.\n"
                 "!ERROR: Rules:\n"
                 "!ERROR:     =\\*\\* /dev/rdsk/c0t0d0s0 \\(NO WRITE\\)\n"
@@ -154,19 +102,7 @@ TEST(Filter, BrokenRuleTableEndsTheProcess)
                 "!ERROR:     &files\n"
                 "!ERROR: Current line:\n"
                 "  \\[\\*\\* Currently Mounted on /export\\]\n$");
-}
-
-TEST(LookingAt, Positions)
-{
-    const char *s = "abc";
-    const char *p = s;
-    EXPECT_TRUE(looking_at(&p, ""));
-    EXPECT_EQ(p, s);
-    EXPECT_FALSE(looking_at(&p, "abd"));
-    EXPECT_EQ(p, s);
-    EXPECT_FALSE(looking_at(&p, "abcd"));
-    EXPECT_TRUE(looking_at(&p, "ab"));
-    EXPECT_STREQ(p, "c");
+    fclose(f);
 }
 
 } // namespace
