@@ -1,0 +1,294 @@
+// The support library: tracing and error names, command-line words, log and
+// marker files, disk usage and the descriptors a child keeps.
+#include "libsupport/support.h"
+#include "tests/support/process.h"
+#include "tests/support/text.h"
+#include "tests/support/tmpdir.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+// The library's program-wide state as a program without a log starts it.
+struct Support : ::testing::Test {
+    TempDir dir{"support"};
+    void SetUp() override
+    {
+        program_name = "prog";
+        trace1 = stderr;
+        trace2 = nullptr;
+        trace1_fname = trace2_fname = nullptr;
+        opt_verbose = 0;
+    }
+    void TearDown() override
+    {
+        if (trace1 && trace1 != stderr) fclose(trace1);
+        if (trace2) fclose(trace2);
+        trace1 = trace2 = nullptr;
+    }
+};
+
+const std::string enoent = strerror(ENOENT);
+
+TEST(Words, CardinalsAndTimes)
+{
+    for (const char *s : {"12", " 12 ", "\t12\n", "007", "0", "2147483648"})
+        EXPECT_TRUE(iscardinal(s)) << s;
+    for (const char *s : {"", "   ", "+3", "-1", "1.5", "1 2", "12x", "x12"})
+        EXPECT_FALSE(iscardinal(s)) << s;
+    struct {
+        const char *text;
+        int seconds; // -1: refused
+    } times[] = {{"90", 90},
+                 {"1:30", 90},
+                 {"1:00:00", 3600},
+                 {":30", 30},
+                 {"1:2:3", 3723},
+                 {"0:90:00", 5400},
+                 {"0:00:00", 0},
+                 {"2147483647", INT_MAX},
+                 {"596523:14:07", INT_MAX},
+                 {"1:00:00:00", -1},
+                 {"1::0", -1},
+                 {"1:", -1},
+                 {"a", -1},
+                 {"", -1},
+                 {":", -1},
+                 {"::1", -1},
+                 {"1:2x", -1},
+                 {"1 ", -1},
+                 {"2147483648", -1},
+                 {"596523:14:08", -1},
+                 {"99999999999999999999", -1}};
+    for (auto &t : times) {
+        int v = -1;
+        EXPECT_EQ(parse_time(t.text, &v), t.seconds >= 0) << t.text;
+        EXPECT_EQ(v, t.seconds) << t.text; // unchanged when refused
+    }
+}
+
+TEST_F(Support, CardinalArguments)
+{
+    struct {
+        const char *arg;
+        int status;
+        std::string out, err;
+    } cases[] = {
+        {"2147483647", 0, "2147483647", ""},
+        {" 7 ", 0, "7", ""},
+        {"2147483648", 1, "", "prog: -i 2147483648; argument must be <= 2147483647 (INT_MAX).\n"},
+        {"99999999999999999999", 1, "",
+         "prog: -i 99999999999999999999; argument must be <= 2147483647 (INT_MAX).\n"},
+        {"-3", 1, "", "prog: -i -3; argument must be a cardinal number.\n"},
+        {nullptr, 1, "", "prog: -i option requires an argument\n"},
+    };
+    for (auto &c : cases) {
+        std::string out, err;
+        EXPECT_EQ(in_child([&] { printf("%d", get_cardinal_argument("-i", c.arg)); }, &out, &err),
+                  c.status);
+        EXPECT_EQ(out, c.out);
+        EXPECT_EQ(err, c.err);
+    }
+}
+
+TEST_F(Support, TraceFormsOnEachDestination)
+{
+    trace1 = trace2 = nullptr;
+    errno = EIO;
+    trace("a %d\n", 1);
+    trace_p("b\n");
+    trace_errno("c");
+    EXPECT_EQ(errno, EIO);
+    trace1 = fopen((dir / "one").c_str(), "w");
+    trace2 = fopen((dir / "two").c_str(), "w");
+    trace("plain %s\n", "text");
+    trace_p("prefixed\n");
+    errno = ENOENT;
+    trace_errno("stat('%s') failed", "/x");
+    EXPECT_EQ(read_file(dir / "one"),
+              "plain text\nprog: prefixed\nprog: stat('/x') failed; 2=[ENOENT] " + enoent + "\n");
+    EXPECT_EQ(read_file(dir / "two"),
+              "plain text\nprog: prefixed\nprog: stat('/x') failed; 2=ENOENT=" + enoent + "\n");
+    // Flushing standard output first fails (its descriptor is closed), which
+    // sets errno; the suffix still shows the caller's.
+    std::string err;
+    EXPECT_EQ(in_child(
+                  [] {
+                      trace1 = stderr;
+                      fputs("pending", stdout);
+                      close(1);
+                      errno = EACCES;
+                      trace_errno("open");
+                      _exit(errno == EACCES ? 0 : 3);
+                  },
+                  nullptr, &err),
+              0);
+    EXPECT_EQ(err, "prog: open; 13=[EACCES] " + std::string(strerror(EACCES)) + "\n");
+}
+
+// The log is opened by name at the first trace; a child (after ft_fork, or
+// after closing what it inherited) writes through a stream of its own.
+TEST_F(Support, LogOpenedOnDemandAndByEachChild)
+{
+    std::string log = dir / "run.log";
+    close(init_logfile(log.c_str()));
+    trace1 = nullptr;
+    trace2_fname = log.c_str();
+    trace("parent 1\n");
+    ASSERT_NE(trace2, nullptr);
+    EXPECT_EQ(in_child([] {
+                  if (ft_fork() == 0) {
+                      if (trace2) _exit(4);
+                      trace("child\n");
+                      _exit(trace2 ? 0 : 5);
+                  }
+                  int st;
+                  wait_child(-1, &st);
+                  close_inherited(3);
+                  trace("child %d\n", decode_status(st).exit);
+              }),
+              0);
+    trace("parent 2\n");
+    EXPECT_EQ(read_file(log), "parent 1\nchild\nchild 0\nparent 2\n");
+}
+
+// A log that cannot be opened is reported once, on the destination that is
+// open, and ends the process; a planted link is not followed.
+TEST_F(Support, LogThatCannotBeOpened)
+{
+    std::string victim = dir / "victim", link = dir / "link", err;
+    write_file(victim, "keep\n");
+    ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
+    struct {
+        std::string log, said;
+    } cases[] = {{dir / "no/such/log", "2=[ENOENT] " + enoent},
+                 {link, "40=[ELOOP] " + std::string(strerror(ELOOP))}};
+    for (auto &c : cases) {
+        trace2_fname = c.log.c_str();
+        EXPECT_EQ(in_child([] { trace_p("never shown\n"); }, nullptr, &err), 1);
+        EXPECT_EQ(err, "prog: open('" + c.log + "',O_WRONLY|O_APPEND|O_SYNC,0666) failed; " +
+                           c.said + "\n");
+    }
+    EXPECT_EQ(read_file(victim), "keep\n");
+}
+
+TEST(Names, ErrnoNamesBaseNamesAndKilobytes)
+{
+    struct {
+        int value;
+        const char *name;
+    } names[] = {{-1, "<undef>"},    {0, "<undef>"},      {41, "<undef>"}, {126, "<undef>"},
+                 {125, "ECANCELED"}, {116, "ESTALE"},     {1, "EPERM"},    {35, "EDEADLK"},
+                 {95, "EOPNOTSUPP"}, {115, "EINPROGRESS"}};
+    for (auto &n : names) EXPECT_STREQ(errno_id(n.value), n.name) << n.value;
+    struct {
+        const char *path, *name;
+    } paths[] = {{"/usr/bin/cpio", "cpio"}, {"a/b/", "b/"}, {"/", "/"},
+                 {"name", "name"},          {"", ""},       {"//a//b", "b"}};
+    for (auto &p : paths) EXPECT_STREQ(sname(p.path), p.name) << p.path;
+    struct {
+        uint64_t bavail, frsize;
+        long k;
+        uint64_t grain;
+    } df[] = {{3, 512, 1, 512},
+              {3, 8192, 24, 1024},
+              {1024, 1000, 1000, 8},
+              // 2^40 blocks of 64 KiB: the product of the raw numbers would not fit.
+              {1ULL << 40, 65536, 1L << 46, 1024}};
+    for (auto &d : df) {
+        uint64_t g;
+        EXPECT_EQ(df_kbytes(d.bavail, d.frsize, &g), d.k) << d.frsize;
+        EXPECT_EQ(g, d.grain) << d.frsize;
+    }
+    EXPECT_EQ(gcd(12, 0), 12u);
+    EXPECT_EQ(gcd(0, 5), 5u);
+}
+
+TEST_F(Support, FilesAndDirectories)
+{
+    std::string f = dir / "f", d = dir / "no/dir/file";
+    write_file(f, "a much longer earlier content\n");
+    write_string_to_file("1234", f.c_str());
+    EXPECT_EQ(read_file(f), "1234");
+    make_file(f.c_str());
+    EXPECT_EQ(read_file(f), "");
+    int fd = init_logfile(f.c_str());
+    EXPECT_EQ(fcntl(fd, F_GETFL) & (O_APPEND | O_SYNC), O_APPEND | O_SYNC);
+    close(fd);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(is_valid_directory(dir.path.c_str()));
+    EXPECT_FALSE(is_valid_directory(f.c_str()));
+    EXPECT_FALSE(is_valid_directory((dir / "none").c_str()));
+    EXPECT_FALSE(is_valid_directory((f + "/x").c_str()));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "prog: " + f + " is not a directory.\nprog: " + dir / "none" +
+                  " does not exist.\nprog: stat('" + f + "/x') failed; 20=[ENOTDIR] " +
+                  strerror(ENOTDIR) + "\n");
+    std::string err;
+    struct {
+        std::function<void()> f;
+        std::string err;
+    } fails[] = {
+        {[] { write_string_to_file("abcdefghijklmnopqrstuvwxyz0123", "/dev/full"); },
+         "prog: !ERROR: write('/dev/full','abcdefghijklmnopqrst',30) failed; 28=[ENOSPC] " +
+             std::string(strerror(ENOSPC))},
+        {[&] { make_file(d.c_str()); },
+         "prog: open('" + d + "',O_CREAT|O_TRUNC|O_WRONLY,0666) failed; 2=[ENOENT] " + enoent},
+        {[&] { init_logfile(d.c_str()); }, "prog: !ERROR: open('" + d +
+                                               "',O_CREAT|O_TRUNC|O_WRONLY|O_APPEND|O_SYNC,0666) "
+                                               "failed; 2=[ENOENT] " +
+                                               enoent},
+        {[&] { du((dir / "none").c_str()); }, "prog::du: ftw('" + dir / "none" + "') returned -1"},
+    };
+    for (auto &c : fails) {
+        EXPECT_EQ(in_child(c.f, nullptr, &err), 1);
+        EXPECT_EQ(err, c.err + "\n");
+    }
+}
+
+TEST_F(Support, DiskUsageCountsEachLink)
+{
+    make_dirs(dir / "empty");
+    struct stat st;
+    ASSERT_EQ(stat((dir / "empty").c_str(), &st), 0);
+    EXPECT_EQ(du((dir / "empty").c_str()), (long)(st.st_blocks + 1) / 2);
+    std::string t = dir / "tree";
+    make_tree(t, {{"a/b/", ""}, {"a/f", std::string(100000, 'x')}, {"g", std::string(5000, 'y')}});
+    long before = du(t.c_str());
+    EXPECT_GE(before, 100000 / 1024);
+    ASSERT_EQ(link((t + "/g").c_str(), (t + "/a/g2").c_str()), 0);
+    ASSERT_EQ(stat((t + "/g").c_str(), &st), 0);
+    EXPECT_EQ(du(t.c_str()), before + st.st_blocks / 2);
+}
+
+// A child keeps descriptors 0 to 2 and what it writes there goes to the file.
+TEST_F(Support, ChildOutputToAFile)
+{
+    std::string out = dir / "out";
+    write_file(out, "earlier and longer\n");
+    int keep = dup(1);
+    EXPECT_EQ(in_child([&] {
+                  dup2(keep, 40);
+                  output_to_file(out.c_str(), O_TRUNC, "open('%s') failed", 7, 3);
+                  printf("%d", fcntl(40, F_GETFD) < 0 && fcntl(keep, F_GETFD) < 0);
+                  fflush(stdout);
+                  (void)!write(2, " to both\n", 9);
+              }),
+              0);
+    close(keep);
+    EXPECT_EQ(read_file(out), "1 to both\n");
+    std::string err;
+    EXPECT_EQ(
+        in_child([&] { output_to_file((dir / "no/out").c_str(), 0, "open('%s') failed", 7, 3); },
+                 nullptr, &err),
+        7);
+    EXPECT_EQ(err, "prog: open('" + dir / "no/out" + "') failed; 2=[ENOENT] " + enoent + "\n");
+}
+
+} // namespace
