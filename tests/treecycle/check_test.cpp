@@ -19,7 +19,7 @@ struct Checks : ::testing::Test {
     MountNs ns;
     TempDir tmp{"tcchk"};
     FakeFsck fsck;
-    std::string o[3];
+    std::string o[3]; // the output files of the checks
     void SetUp() override
     {
         if (!ns.ok()) GTEST_SKIP() << ns.error;
@@ -30,8 +30,8 @@ struct Checks : ::testing::Test {
         tmp_fsck_1 = o[0].c_str();
         tmp_fsck_2 = o[1].c_str();
         tmp_fsck_3 = o[2].c_str();
-        src_mount_point = "/export/src";
-        dst_mount_point = "/export/dst";
+        src_mount_point = "/S";
+        dst_mount_point = "/D";
         // An iteration without instances is the checks alone.
         make_dirs(tmp / "run");
         instances = 0;
@@ -74,10 +74,8 @@ TEST_F(Checks, WhichFileSystemsAreCheckedAndWhatAFailureSays)
         dst_raw_device = dev(c.dst);
         opt_fsck_any = c.fsck_any;
         opt_fsck_root = c.fsck_root;
-        std::string mp = *c.healthy == 'R'   ? "/"
-                         : *c.healthy == 'S' ? "/export/src"
-                                             : "/export/dst";
-        fsck.set(healthy_report(c.healthy, mp), c.status, c.signal);
+        fsck.set(healthy_report(c.healthy, *c.healthy == 'R' ? "/" : "/" + std::string(c.healthy)),
+                 c.status, c.signal);
         fsck.forget();
         std::string err, run = tmp / "run";
         int st = in_child(
@@ -85,11 +83,9 @@ TEST_F(Checks, WhichFileSystemsAreCheckedAndWhatAFailureSays)
                 if (chdir(run.c_str()) == 0) TRC7_repeat();
             },
             nullptr, &err);
-        std::string runs = fsck.runs();
-        for (int k = 0; k < 3; k++) {
-            for (size_t p; (p = runs.find(o[k])) != std::string::npos;)
-                runs.replace(p, o[k].size(), std::to_string(k + 1));
-        }
+        // "R <tmp>/fsck.1\n" reads "R 1,".
+        std::string runs = fsck.runs(), prefix = tmp / "fsck.";
+        for (size_t p; (p = runs.find(prefix)) != std::string::npos;) runs.erase(p, prefix.size());
         std::replace(runs.begin(), runs.end(), '\n', ',');
         std::string what = std::string(c.root) + c.src + c.dst + " healthy " + c.healthy;
         EXPECT_EQ(runs, c.runs) << what;
