@@ -103,11 +103,15 @@ TEST_F(Checks, RawDevicesAndMountPoints)
                 "!ERROR:   Cannot derive raw device from block device\\.\n"
                 "!ERROR:   Must start with '/dev/dsk/' or '/dev/md/dsk/'\\.\n$");
     // A file system of another base type gets no raw device, whatever its name.
-    std::string mp = tmp / "mnt";
+    std::string mp = tmp / "mnt", sub = mp + "/sub";
     ASSERT_TRUE(ns.tmpfs(mp, "/dev/dsk/c0t3d0s6", "size=1m"));
-    make_dirs(mp + "/sub");
+    make_dirs(sub);
     src_directory = mp.c_str();
-    std::string sub = mp + "/sub";
+    dst_directory = "/nonexistent";
+    EXPECT_EXIT(make_fs_pathnames(), ::testing::ExitedWithCode(1),
+                "^treecycle: stat\\('/nonexistent'\\) failed; 2=\\[ENOENT\\] No such file or "
+                "directory\ntreecycle: !ERROR: filesystem_of\\('/nonexistent'\\) failed; NULL "
+                "result\\.\n$");
     dst_directory = sub.c_str();
     make_fs_pathnames();
     EXPECT_EQ(root_raw_device, nullptr);
@@ -115,11 +119,6 @@ TEST_F(Checks, RawDevicesAndMountPoints)
     EXPECT_EQ(dst_raw_device, nullptr);
     EXPECT_EQ(src_mount_point, mp);
     EXPECT_EQ(dst_mount_point, mp);
-    dst_directory = "/nonexistent";
-    EXPECT_EXIT(make_fs_pathnames(), ::testing::ExitedWithCode(1),
-                "^treecycle: stat\\('/nonexistent'\\) failed; 2=\\[ENOENT\\] No such file or "
-                "directory\ntreecycle: !ERROR: filesystem_of\\('/nonexistent'\\) failed; NULL "
-                "result\\.\n$");
 }
 
 } // namespace
