@@ -211,7 +211,7 @@ static int TRC7_double_cleanup()
         if (r) return r;
         r = unlink_tbase_ref("tbase", k);
         if (r) return r;
-        std::string out = strprintf("%s/P%d", dir.c_str(), k);
+        std::string out = dcout_dir(instance, k);
         if (unlink(out.c_str()) != 0) {
             trace_errno("unlink('%s') failed", out.c_str());
             return TRC7_ERROR;
