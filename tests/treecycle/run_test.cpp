@@ -50,12 +50,10 @@ struct TcEnv : ::testing::Test {
         ASSERT_TRUE(ns.tmpfs(top, "tmpfs", "size=64m,mode=0777"));
         make_dirs(dst);
         make_dirs(run);
-        make_tree(src, {{"a.txt", "alpha\n"},
-                        {"empty", ""},
-                        {"sub/", ""},
-                        {"sub/b.txt", std::string(20000, 'b')},
-                        {"sub/deeper/", ""},
-                        {"sub/deeper/c.txt", "gamma\n"}});
+        // clang-format off
+        make_tree(src, {{"a.txt", "alpha\n"}, {"empty", ""}, {"sub/", ""}, {"sub/b.txt", std::string(20000, 'b')},
+                        {"sub/deeper/", ""}, {"sub/deeper/c.txt", "gamma\n"}});
+        // clang-format on
         sockaddr_un a{AF_UNIX, {}};
         snprintf(a.sun_path, sizeof a.sun_path, "%s", (tmp / "sock").c_str());
         int s = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -64,22 +62,19 @@ struct TcEnv : ::testing::Test {
     }
     std::string expand(std::string s) const
     {
-        const std::pair<std::string, std::string> names[] = {{"{P}", bin_path("treecycle")},
-                                                             {"{S}", src},
-                                                             {"{D}", dst},
-                                                             {"{R}", run},
-                                                             {"{T}", top},
-                                                             {"{X}", tmp.path}};
+        // clang-format off
+        const std::pair<std::string, std::string> names[] = {
+            {"{P}", bin_path("treecycle")}, {"{S}", src}, {"{D}", dst}, {"{R}", run}, {"{T}", top}, {"{X}", tmp.path}};
+        // clang-format on
         for (auto &[from, to] : names)
             for (size_t p; (p = s.find(from)) != std::string::npos;) s.replace(p, from.size(), to);
         return s;
     }
-    RunResult sh(const std::string &cmd, int timeout_s = 120) const
+    RunResult sh(const std::string &cmd) const
     {
         RunOptions o;
         o.cwd = run;
         o.env = {"LC_ALL=C"};
-        o.timeout_s = timeout_s;
         return run_program("/bin/sh", {"-c", expand(cmd)}, o);
     }
     std::string run_log() const
