@@ -94,9 +94,7 @@ void TRC7_single(const single_record *job)
         eprintf("Too many instances.");
         exit(TRC7_NOFORK);
     }
-    fflush(stderr);
-    fflush(stdout);
-
+    // Nothing buffered may be written twice, by the single and by its child.
     trace_flush();
     pid_t p = ft_fork();
     if (p < 0) {
