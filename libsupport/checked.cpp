@@ -5,7 +5,7 @@
 #include <cstring>
 #include <unistd.h>
 
-void *emalloc(size_t n)
+static void *emalloc(size_t n)
 {
     void *p = malloc(n ? n : 1);
     if (!p) {

@@ -15,24 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
-pid_t ft_fork()
-{
-    static const unsigned pauses[] = {2, 0};
-    pid_t pid = -1;
-    for (const unsigned *p = pauses; *p; p++) {
-        pid = fork();
-        if (pid >= 0) break;
-        if (errno == EAGAIN) {
-            int err = errno;
-            sleep(*p);
-            errno = err;
-        }
-    }
-    if (pid == 0) drop_trace_streams(3);
-    return pid;
-}
-
-int close_all(int lowest)
+static int close_all(int lowest)
 {
     // The open-file limit may be near 10^9: close what is open, not every number.
 #ifdef SYS_close_range
@@ -53,10 +36,29 @@ int close_all(int lowest)
     return 0;
 }
 
-void drop_trace_streams(int lowest)
+// A child's trace destinations on descriptors from lowest up become none:
+// they belong to the parent's streams, or to descriptors the child closes.
+static void drop_trace_streams(int lowest)
 {
     if (trace1 && fileno(trace1) >= lowest) trace1 = nullptr;
     if (trace2 && fileno(trace2) >= lowest) trace2 = nullptr;
+}
+
+pid_t ft_fork()
+{
+    static const unsigned pauses[] = {2, 0};
+    pid_t pid = -1;
+    for (const unsigned *p = pauses; *p; p++) {
+        pid = fork();
+        if (pid >= 0) break;
+        if (errno == EAGAIN) {
+            int err = errno;
+            sleep(*p);
+            errno = err;
+        }
+    }
+    if (pid == 0) drop_trace_streams(3);
+    return pid;
 }
 
 void close_inherited(int lowest)

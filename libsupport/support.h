@@ -29,7 +29,6 @@ void trace(const char *fmt, ...) PRINTF_LIKE(1, 2);
 void trace_p(const char *fmt, ...) PRINTF_LIKE(1, 2);
 // The message has no newline: the errno suffix ends the line.
 void trace_errno(const char *fmt, ...) PRINTF_LIKE(1, 2);
-void trace_set();
 void trace_flush();
 // The symbolic name of an errno value, or "<undef>".
 const char *errno_id(int value);
@@ -37,18 +36,14 @@ const char *errno_id(int value);
 std::string strprintf(const char *fmt, ...) PRINTF_LIKE(1, 2);
 
 // --- Checked helpers: report and exit with status 1 on failure (checked.cpp) ---
-void *emalloc(size_t n);
 char *estrsave(const char *s);
 void edup2(int oldfd, int newfd);
 
 // --- Processes (process.cpp) ---
 pid_t ft_fork();
-int close_all(int lowest);
-// In a child: trace destinations on descriptors from lowest up become none,
-// so that the next trace reopens them by name instead of writing through a
-// stream that the parent owns or a descriptor that the child closes.
-void drop_trace_streams(int lowest);
-// close_all for a child, which first drops the trace destinations it closes.
+// In a child: closes every descriptor from lowest up (close_all), and first
+// drops the trace destinations on them, so that the next trace reopens its
+// log by name instead of writing through a descriptor that is gone.
 void close_inherited(int lowest);
 // In a child about to start a tool: standard output and error go to the file
 // at path (opened write-only, created with mode 0666, with the extra flags,

@@ -60,7 +60,7 @@ static void open_destination(FILE **dest, const char *fname)
     *dest = fdopen(fd, "a");
 }
 
-void trace_set()
+static void trace_set()
 {
     if (opening) return;
     opening = true;
