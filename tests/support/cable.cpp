@@ -1,0 +1,186 @@
+#include "tests/support/cable.h"
+
+#include "tests/support/process.h"
+#include "tests/support/text.h"
+#include "tests/support/tmpdir.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+static bool have_socat()
+{
+    return access("/usr/bin/socat", X_OK) == 0;
+}
+
+Cable::Cable(Kind kind, const std::string &dir)
+{
+    if (!have_socat()) {
+        error = "socat not found (Debian package socat)";
+        return;
+    }
+    a = dir + "/cable-a";
+    b = dir + "/cable-b";
+    std::string log = dir + "/cable.log";
+    // wait-slave: socat makes end B only once end A is open, and carries data
+    // only once both are; the holds below get it there.
+    std::string opts = kind == DATA ? ",ignoreeof" : ",wait-slave,pty-interval=0.02";
+    std::vector<std::string> argv = {"/usr/bin/socat", "-d", "-d"};
+    if (kind == HANGUP) argv.push_back("-t0");
+    argv.push_back("pty,rawer,link=" + a + opts);
+    argv.push_back("pty,rawer,link=" + b + opts);
+    socat = spawn(argv, "", "/dev/null", log);
+    auto hold = [&](const std::string &end, int &fd) {
+        if (!poll_until(10, [&] { return access(end.c_str(), F_OK) == 0; })) return false;
+        fd = open(end.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        return fd >= 0;
+    };
+    if (!hold(a, fd_a) || !hold(b, fd_b) ||
+        !poll_until(10, [&] { return contains(read_file(log), "starting data transfer loop"); }))
+        error = "socat cable did not come up: " + read_file(log);
+}
+
+Cable::~Cable()
+{
+    for (pid_t p : sinks) kill(p, SIGKILL);
+    for (pid_t p : sinks) waitpid(p, nullptr, 0);
+    let_go(fd_a);
+    let_go(fd_b);
+    if (socat > 0) {
+        kill(socat, SIGTERM);
+        wait_for(socat, 10);
+    }
+}
+
+void Cable::let_go(int &end)
+{
+    if (end >= 0) close(end);
+    end = -1;
+}
+
+bool Cable::hang_up(const std::string &end)
+{
+    pid_t p = fork();
+    if (p == 0) {
+        // vhangup works on the caller's controlling terminal: make the end
+        // that of a session of its own.
+        signal(SIGHUP, SIG_IGN);
+        if (setsid() < 0) _exit(1);
+        int fd = open(end.c_str(), O_RDWR);
+        _exit(fd >= 0 && vhangup() == 0 ? 0 : 2);
+    }
+    int st = -1;
+    if (p > 0) waitpid(p, &st, 0);
+    return st == 0;
+}
+
+void Cable::follow_close(const std::string &other)
+{
+    if (poll_until(1, [&] { return waitpid(socat, nullptr, WNOHANG) == socat; }))
+        socat = -1;
+    else
+        hang_up(other);
+}
+
+void Cable::sink(int end)
+{
+    pid_t p = fork();
+    if (p == 0) {
+        char buf[4096];
+        while (read(end, buf, sizeof buf) > 0) {}
+        _exit(0);
+    }
+    if (p > 0) sinks.push_back(p);
+}
+
+bool Cable::put(int end, const std::string &data)
+{
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = write(end, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += n;
+    }
+    return true;
+}
+
+bool has_opened(pid_t pid, const std::string &path)
+{
+    std::string proc = "/proc/" + std::to_string(pid);
+    std::string stat = read_file(proc + "/stat");
+    size_t paren = stat.rfind(')');
+    if (paren == std::string::npos || stat.compare(paren, 3, ") Z") == 0) return true;
+    // Until it has started the program, a child shows the test's own
+    // descriptors, the cable's holds among them.
+    char self[PATH_MAX], exe[PATH_MAX];
+    ssize_t s = readlink("/proc/self/exe", self, sizeof self - 1);
+    ssize_t e = readlink((proc + "/exe").c_str(), exe, sizeof exe - 1);
+    if (s <= 0 || e <= 0 || std::string(self, s) == std::string(exe, e)) return false;
+    char dev[PATH_MAX];
+    if (!realpath(path.c_str(), dev)) return false;
+    std::string dir = proc + "/fd";
+    DIR *d = opendir(dir.c_str());
+    if (!d) return false;
+    bool found = false;
+    while (dirent *e = readdir(d)) {
+        char target[PATH_MAX];
+        ssize_t n = readlink((dir + "/" + e->d_name).c_str(), target, sizeof target - 1);
+        if (n > 0 && std::string(target, n) == dev) found = true;
+    }
+    closedir(d);
+    return found;
+}
+
+// Asleep in that system call on descriptor 3, twice a little apart: a
+// transfer still under way is seldom asleep, never for long.
+bool waits_on_port(pid_t pid, int syscall)
+{
+    std::string proc = "/proc/" + std::to_string(pid);
+    auto asleep = [&] {
+        std::string stat = read_file(proc + "/stat");
+        size_t paren = stat.rfind(')');
+        return paren != std::string::npos && stat.compare(paren, 3, ") S") == 0 &&
+               read_file(proc + "/syscall").rfind(std::to_string(syscall) + " 0x3 ", 0) == 0;
+    };
+    if (!asleep()) return false;
+    usleep(100000);
+    return asleep();
+}
+
+pid_t launch(const std::string &tag, const std::string &program,
+             const std::vector<std::string> &args, const std::vector<std::string> &env)
+{
+    std::vector<std::string> argv = {bin_path(program)};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return spawn(argv, "", "/tmp/" + tag + ".out", "/tmp/" + tag + ".err", [&env] {
+        unsetenv("RUNTIME");
+        unsetenv("RUNPRD");
+        for (auto &e : env) putenv(strdup(e.c_str()));
+    });
+}
+
+int finish(pid_t pid, double limit_s, bool *stopped)
+{
+    int st = 0;
+    bool done = poll_until(limit_s, [&] { return waitpid(pid, &st, WNOHANG) == pid; });
+    if (stopped) *stopped = !done;
+    if (done) return st;
+    kill(pid, SIGTERM);
+    if (poll_until(10, [&] { return waitpid(pid, &st, WNOHANG) == pid; })) return st;
+    kill(pid, SIGKILL);
+    waitpid(pid, &st, 0);
+    return st;
+}
+
+void PrivateTmpTest::SetUp()
+{
+    if (!ns.ok()) GTEST_SKIP() << ns.error;
+    ASSERT_TRUE(ns.tmpfs("/tmp")) << strerror(errno);
+}
