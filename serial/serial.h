@@ -10,9 +10,9 @@ constexpr int BLOCK = 30;
 extern const char obuf[BLOCK + 1]; // the pattern; its terminator is never sent
 extern char ibuf[BLOCK + 1];       // one block, and a NUL when echoed as text
 
-extern int fd;          // the port, global so that the signal handler can close it
-extern long long cnt;   // bytes transferred so far
-extern int fdf;         // lanerx's device-name file, -1 when not open
+extern int fd;        // the port, global so that the signal handler can close it
+extern long long cnt; // bytes transferred so far
+extern int fdf;       // lanerx's device-name file, -1 when not open
 extern const char *port_path;
 
 // How a failure is reported: printed on standard output or standard error, by
@@ -50,10 +50,10 @@ time_t deadline_after(time_t start, long seconds);
 
 // What the signal handler does besides ending the program with status 0.
 enum SighupAction {
-    SIG_CLOSE,          // close the port
-    SIG_REPORT,         // "!WARNING: killed %d", close the port
-    SIG_REPORT_DEVNAM,  // the same, and close the device-name file if open
-    SIG_REPORT_FLUSH,   // "!WARNING: killed %d", discard both queues, close
+    SIG_CLOSE,         // close the port
+    SIG_REPORT,        // "!WARNING: killed %d", close the port
+    SIG_REPORT_DEVNAM, // the same, and close the device-name file if open
+    SIG_REPORT_FLUSH,  // "!WARNING: killed %d", discard both queues, close
 };
 void install_sighup(SighupAction action);
 
@@ -89,7 +89,7 @@ constexpr long PAUSE_BYTES = 110700; // 3690 blocks
 struct Receiver {
     int capture; // -1 when nothing is captured during the transfer
     Msg read_failed, capture_failed;
-    bool pace;   // sleep a second after every PAUSE_BYTES
+    bool pace; // sleep a second after every PAUSE_BYTES
 };
 enum Ending { AT_EOF, AT_MARKER };
 // Receives blocks until end of file ("EOF" printed) or the end marker (the

@@ -102,7 +102,9 @@ TEST_P(Speed, TransferCapturesAreEqual)
     std::string sent = file(pair, "porttalk.tmp");
     EXPECT_GE(blocks_in(sent), 0) << sent.substr(0, 100);
     EXPECT_EQ(file(pair, "portlisten.tmp"), sent);
-    EXPECT_EQ(file(pair, "rx.out") + file(pair, "rx.err") + file(pair, "tx.out") + file(pair, "tx.err"), "");
+    EXPECT_EQ(file(pair, "rx.out") + file(pair, "rx.err") + file(pair, "tx.out") +
+                  file(pair, "tx.err"),
+              "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Lab, Speed, testing::Values("115200", "9600"));

@@ -24,8 +24,9 @@ using Serial = PrivateTmpTest;
 
 const std::string P = "QwErHMZa@nYBTc$%n4nUal80J&*k5l";
 const std::string NX = "/nonexistent/tty";
-const std::string NOENT = ": No such file or directory\n", NOTTY = ": Inappropriate ioctl for device\n",
-                  EIO_ = ": Input/output error\n", LOOP = ": Too many levels of symbolic links\n",
+const std::string NOENT = ": No such file or directory\n",
+                  NOTTY = ": Inappropriate ioctl for device\n", EIO_ = ": Input/output error\n",
+                  LOOP = ": Too many levels of symbolic links\n",
                   FULL = ": No space left on device\n";
 const std::string BAUD_RX = "!ERROR: Invalid baud rate.\n"
                             "See termio(7I) man page for supported baud rate!\n",
@@ -124,6 +125,7 @@ TEST_F(Serial, CommandLinesSpeedsEnvironmentAndSetUp)
     Cable cable(Cable::DATA);
     if (!cable.ok()) GTEST_SKIP() << cable.error;
     const std::string T = "RUNTIME=40";
+    // clang-format off
     const Case cases[] = {
         {"rxpace", {}, {}, U_RXPACE, "", 1},
         {"txpace", {}, {T}, U_TXPACE, "", 1},
@@ -187,6 +189,7 @@ TEST_F(Serial, CommandLinesSpeedsEnvironmentAndSetUp)
         {"lanerx", {"-d", "/dev/null"}, {}, "", "/dev/null" + NOTTY + "!ERROR: ioctl failed to get terminal parameters.\n" + NOTTY, 1},
         {"lanetx", {"-d", "/dev/null"}, {"RUNPRD=5"}, "", "/dev/null" + NOTTY + "!ERROR: ioctl failed to get terminal parameters.\n" + NOTTY, 1},
     };
+    // clang-format on
     for (const Case &c : cases) {
         RunOptions o;
         o.argv0 = c.prog;
@@ -271,6 +274,7 @@ struct Marker {
 TEST_F(Serial, MarkersAndEndOfFile)
 {
     const std::string NUL3("\0\0\0", 3);
+    // clang-format off
     const Marker rows[] = {
         {"rxpace", {"-s"}, {P + "QwErH!xyz"}, false, "/tmp/rxpace.tmp", P + "\nQwErH\n", "", "", 0},
         {"rxpace", {"-n"}, {P + P + "Qw!"}, false, "/tmp/rxpace.tmp", "PASS", "", "", 0},
@@ -281,6 +285,7 @@ TEST_F(Serial, MarkersAndEndOfFile)
         // A port that has hung up refuses the flush that follows.
         {"portlisten", {}, {P}, true, "/tmp/portlisten.tmp", P + "\n", "EOF\n", "!ERROR: tcflush failed.", 1},
     };
+    // clang-format on
     for (const Marker &row : rows) {
         unlink(row.capture);
         Cable cable(Cable::DATA);
@@ -337,7 +342,8 @@ TEST_F(Serial, PacingAndTheRateCheck)
             std::string s = read_file(syscall);
             long nr = atol(s.c_str());
             struct stat sb;
-            if ((nr == SYS_clock_nanosleep || nr == SYS_nanosleep) && stat("/tmp/rxpace.tmp", &sb) == 0)
+            if ((nr == SYS_clock_nanosleep || nr == SYS_nanosleep) &&
+                stat("/tmp/rxpace.tmp", &sb) == 0)
                 paused_at.insert(sb.st_size);
             return waitpid(pid, &st, WNOHANG) == pid;
         });
@@ -366,18 +372,37 @@ TEST_F(Serial, HangUpOnLastClose)
         long long read_min, read_max; // the receiver's R lines
         long long written;            // the transmitter's last count, when not ANY
     } rows[] = {
-        {{"-m", "94"}, {"RUNTIME=2"}, {"-m", "-100"}, "!PASS: Test has been completed.",
-         "!PASS: Hang up on last close", 0, 1, 121, ANY, ANY},
-        {{"-m", "100"}, {"RUNTIME=60"}, {}, "MAX", "!PASS: Hang up on last close", 0, 1, 120, 120, ANY},
+        {{"-m", "94"},
+         {"RUNTIME=2"},
+         {"-m", "-100"},
+         "!PASS: Test has been completed.",
+         "!PASS: Hang up on last close",
+         0,
+         1,
+         121,
+         ANY,
+         ANY},
+        {{"-m", "100"},
+         {"RUNTIME=60"},
+         {},
+         "MAX",
+         "!PASS: Hang up on last close",
+         0,
+         1,
+         120,
+         120,
+         ANY},
         {{}, {"RUNTIME=60"}, {"-m", "100"}, "EOF", "MAX", 0, 0, 120, 120, 120},
     };
     for (const Row &row : rows) {
         Cable cable(Cable::HANGUP);
         if (!cable.ok()) GTEST_SKIP() << cable.error;
-        std::vector<std::string> rx = {"-d", cable.a, "-b", "153600"}, tx = {"-d", cable.b, "-b", "153600"};
+        std::vector<std::string> rx = {"-d", cable.a, "-b", "153600"},
+                                 tx = {"-d", cable.b, "-b", "153600"};
         rx.insert(rx.end(), row.rx_args.begin(), row.rx_args.end());
         tx.insert(tx.end(), row.tx_args.begin(), row.tx_args.end());
-        SCOPED_TRACE(describe("lineclose-rx", rx, row.rx_env) + " | " + describe("lineclose-tx", tx));
+        SCOPED_TRACE(describe("lineclose-rx", rx, row.rx_env) + " | " +
+                     describe("lineclose-tx", tx));
         pid_t r = launch("rx", "lineclose-rx", rx, row.rx_env);
         ASSERT_TRUE(poll_until(20, [&] { return has_opened(r, cable.a); }));
         cable.let_go(cable.fd_a);
@@ -450,7 +475,8 @@ TEST_F(Serial, SignalsEndTheProgramsWithStatusZero)
             EXPECT_EQ(t.rest, std::vector<std::string>{"!WARNING: killed 45"});
         } else if (row.out == "<W>") {
             ASSERT_GT(t.written, 0) << out.substr(0, 200);
-            EXPECT_EQ(t.rest, std::vector<std::string>{"!WARNING: killed " + std::to_string(t.written)});
+            EXPECT_EQ(t.rest,
+                      std::vector<std::string>{"!WARNING: killed " + std::to_string(t.written)});
         } else {
             EXPECT_EQ(match_output(out, split_lines(row.out)), "") << out;
         }
@@ -463,6 +489,7 @@ TEST_F(Serial, SignalsEndTheProgramsWithStatusZero)
 // status 1: the port hangs up while they send.
 TEST_F(Serial, RefusedWriteEndsTheTransmitter)
 {
+    // clang-format off
     struct Row {
         const char *prog;
         std::vector<std::string> args;
@@ -472,6 +499,7 @@ TEST_F(Serial, RefusedWriteEndsTheTransmitter)
         {"txpace", {"-s"}, "/tmp/txpace.tmp", "Software flow control\n!ERROR: Device write failed.\n", ""},
         {"porttalk", {}, "/tmp/porttalk.tmp", "", "<A>" + EIO_ + "!ERROR: Device write failed.\n" + EIO_},
     };
+    // clang-format on
     for (const Row &row : rows) {
         Cable cable(Cable::DATA);
         if (!cable.ok()) GTEST_SKIP() << cable.error;
@@ -497,11 +525,13 @@ TEST_F(Serial, RefusedWriteEndsTheTransmitter)
 // process group that ignores SIGTTIN.
 TEST_F(Serial, RefusedReadEndsTheReceiver)
 {
+    // clang-format off
     const Case rows[] = {
         {"lanerx", {}, {}, "", "<A>" + EIO_ + "!ERROR: Device read failed.\n" + EIO_, 1},
         {"lineclose-rx", {}, {"RUNTIME=100"}, "", "<A>" + EIO_ + "!ERROR: Device read failed.\n" + EIO_, 1},
         {"rxpace", {"-n"}, {}, "", "!ERROR:Read error." + EIO_, 1},
     };
+    // clang-format on
     Cable cable(Cable::DATA);
     if (!cable.ok()) GTEST_SKIP() << cable.error;
     for (const Case &row : rows) {
@@ -538,6 +568,7 @@ TEST_F(Serial, RefusedReadEndsTheReceiver)
 // cannot take the data is reported.
 TEST_F(Serial, CaptureAndDeviceNameFilesThatCannotBeWritten)
 {
+    // clang-format off
     struct Row {
         const char *prog;
         std::vector<std::string> args, env;
@@ -555,6 +586,7 @@ TEST_F(Serial, CaptureAndDeviceNameFilesThatCannotBeWritten)
         {"portlisten", {}, {}, "/tmp/portlisten.tmp", false, "", "!ERROR: Write /tmp/portlisten.tmp failed.\n" + FULL},
         {"lanerx", {}, {}, "/tmp/devnam", false, "", "!ERROR: Write /tmp/devnam failed.\n" + FULL},
     };
+    // clang-format on
     for (const Row &row : rows) {
         Cable cable(Cable::DATA);
         if (!cable.ok()) GTEST_SKIP() << cable.error;

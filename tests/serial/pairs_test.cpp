@@ -67,7 +67,8 @@ TEST_F(Pair, FlowControl)
         bool stopped;
         EXPECT_EQ(status_of(finish(rx, 3, &stopped)), 0);
         EXPECT_EQ(read_file("/tmp/tx.out"), row.banner);
-        EXPECT_EQ(read_file("/tmp/tx.err") + read_file("/tmp/rx.out") + read_file("/tmp/rx.err"), "");
+        EXPECT_EQ(read_file("/tmp/tx.err") + read_file("/tmp/rx.out") + read_file("/tmp/rx.err"),
+                  "");
         std::string sent = read_file("/tmp/txpace.tmp"), got = read_file("/tmp/rxpace.tmp");
         if (row.mode == std::string("-n")) {
             EXPECT_FALSE(file_exists("/tmp/txpace.tmp"));
@@ -99,7 +100,8 @@ void transfer(const char *runtime, bool some)
     pid_t tx = launch("tx", "porttalk", {"-d", cable.b, "-b", "460800"}, {runtime});
     EXPECT_EQ(status_of(finish(rx, 60)), 0);
     EXPECT_EQ(status_of(finish(tx, 60)), 0);
-    for (auto f : {"rx.out", "rx.err", "tx.out", "tx.err"}) EXPECT_EQ(read_file(std::string("/tmp/") + f), "") << f;
+    for (auto f : {"rx.out", "rx.err", "tx.out", "tx.err"})
+        EXPECT_EQ(read_file(std::string("/tmp/") + f), "") << f;
     std::string sent = read_file("/tmp/porttalk.tmp");
     long n = blocks_in(sent);
     EXPECT_TRUE(some ? n > 0 : n == 0) << n;
@@ -124,7 +126,8 @@ TEST_F(Pair, DeviceInputAndOutput)
     Cable cable(Cable::DATA);
     if (!cable.ok()) GTEST_SKIP() << cable.error;
     write_file("/tmp/devnam", "an earlier run's device\n");
-    pid_t rx = launch("rx", "lanerx", {"-v", "-d", "/nonexistent", "-m", "5", "-d", cable.a, "-b", "460800"});
+    pid_t rx = launch("rx", "lanerx",
+                      {"-v", "-d", "/nonexistent", "-m", "5", "-d", cable.a, "-b", "460800"});
     ASSERT_TRUE(poll_until(20, [&] { return has_opened(rx, cable.a); }));
     pid_t tx = launch("tx", "lanetx", {"-d", cable.b, "-b", "460800"}, {"RUNPRD=1"});
     EXPECT_EQ(status_of(finish(rx, 20)), 0);
@@ -159,7 +162,8 @@ TEST_F(Pair, DrainPhase)
             if (peer == 0) {
                 std::string chunk;
                 for (int i = 0; i < 1024; i++) chunk += std::string("abcdefg\0", 8);
-                while (write(cable.fd_b, chunk.data(), chunk.size()) > 0) {}
+                while (write(cable.fd_b, chunk.data(), chunk.size()) > 0) {
+                }
                 _exit(0);
             }
             usleep(300000);
@@ -182,10 +186,12 @@ TEST_F(Pair, DrainPhase)
             usleep(2000);
             return file_exists("/tmp/portlisten.tmp");
         }));
-        double drained = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        double drained =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         kill(rx, SIGTERM);
         EXPECT_EQ(status_of(finish(rx, 20)), 0);
-        while (take() > 0) {}
+        while (take() > 0) {
+        }
         close(echo);
         if (peer > 0) {
             kill(peer, SIGKILL);
@@ -203,7 +209,8 @@ TEST_F(Pair, DrainPhase)
         for (size_t at = 0; at < err.size(); reads++) {
             ASSERT_EQ(err.compare(at, 11, "portlisten:"), 0) << err.substr(at, 40);
             size_t next = err.find("portlisten:", at + 11);
-            std::string piece = err.substr(at + 11, next == std::string::npos ? next : next - at - 11);
+            std::string piece =
+                err.substr(at + 11, next == std::string::npos ? next : next - at - 11);
             EXPECT_NE(std::string("abcdefg").find(piece), std::string::npos) << piece;
             at = next == std::string::npos ? err.size() : next;
         }

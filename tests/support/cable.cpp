@@ -93,7 +93,8 @@ void Cable::sink(int end)
     pid_t p = fork();
     if (p == 0) {
         char buf[4096];
-        while (read(end, buf, sizeof buf) > 0) {}
+        while (read(end, buf, sizeof buf) > 0) {
+        }
         _exit(0);
     }
     if (p > 0) sinks.push_back(p);

@@ -37,7 +37,7 @@ struct Cable {
     std::string a, b;         // the ends' device paths (links to /dev/pts/N)
     int fd_a = -1, fd_b = -1; // the cable's hold on each end, read and write
 
-    void let_go(int &end);             // closes a hold
+    void let_go(int &end); // closes a hold
     // Hangs an end up as a lost carrier does a serial port's: every open file
     // of it reads end of file and fails to write from then on. (A closing end
     // of a HANGUP cable makes a read on the other end that is waiting at that
@@ -49,7 +49,7 @@ struct Cable {
     // before the end counts as closed, and socat then waits in the write for
     // ever. The cable hangs the other end up itself then.
     void follow_close(const std::string &other);
-    void sink(int end);                // a child reads and discards from it until the cable goes
+    void sink(int end); // a child reads and discards from it until the cable goes
     bool put(int end, const std::string &data); // writes all of data to an end
 
   private:
