@@ -27,7 +27,7 @@ const std::string NX = "/nonexistent/tty";
 const std::string NOENT = ": No such file or directory\n",
                   NOTTY = ": Inappropriate ioctl for device\n", EIO_ = ": Input/output error\n",
                   LOOP = ": Too many levels of symbolic links\n",
-                  FULL = ": No space left on device\n";
+                  FULL_ = ": No space left on device\n";
 const std::string BAUD_RX = "!ERROR: Invalid baud rate.\n"
                             "See termio(7I) man page for supported baud rate!\n",
                   BAUD_TX = "!ERROR: Invalid baud rate.\n"
@@ -485,66 +485,60 @@ TEST_F(Serial, SignalsEndTheProgramsWithStatusZero)
     }
 }
 
-// A port that refuses a write ends txpace and porttalk with a report and
-// status 1: the port hangs up while they send.
-TEST_F(Serial, RefusedWriteEndsTheTransmitter)
+// Refused transfers and files that cannot be written end each program with
+// its report and status 1. A write is refused when the port hangs up while
+// the program sends. A read is refused when the port is the controlling
+// terminal of the program's session and the program is in a background
+// process group that ignores SIGTTIN. At the fixed names in /tmp, a planted
+// link is not followed (the open fails, the link's target stays as it was),
+// and /dev/full, standing there, takes no data.
+TEST_F(Serial, RefusedTransfersAndFilesThatCannotBeWritten)
 {
+    enum Trouble { HANG_UP, BACKGROUND, LINK, FULL };
+    const std::string R = "RUNTIME=100";
     // clang-format off
     struct Row {
         const char *prog;
-        std::vector<std::string> args;
-        const char *capture;
+        std::vector<std::string> args, env;
+        Trouble trouble;
+        const char *file; // the capture or device-name file it concerns
         std::string out, err;
     } rows[] = {
-        {"txpace", {"-s"}, "/tmp/txpace.tmp", "Software flow control\n!ERROR: Device write failed.\n", ""},
-        {"porttalk", {}, "/tmp/porttalk.tmp", "", "<A>" + EIO_ + "!ERROR: Device write failed.\n" + EIO_},
+        {"txpace", {"-s"}, {R}, HANG_UP, "/tmp/txpace.tmp", "Software flow control\n!ERROR: Device write failed.\n", ""},
+        {"porttalk", {}, {R}, HANG_UP, "/tmp/porttalk.tmp", "", "<A>" + EIO_ + "!ERROR: Device write failed.\n" + EIO_},
+        {"lanerx", {}, {}, BACKGROUND, "/tmp/devnam", "", "<A>" + EIO_ + "!ERROR: Device read failed.\n" + EIO_},
+        {"lineclose-rx", {}, {R}, BACKGROUND, "", "", "<A>" + EIO_ + "!ERROR: Device read failed.\n" + EIO_},
+        {"rxpace", {"-n"}, {}, BACKGROUND, "", "", "!ERROR:Read error." + EIO_},
+        {"rxpace", {"-s"}, {}, LINK, "/tmp/rxpace.tmp", "", "!ERROR: /tmp/rxpace.tmp open failed." + LOOP},
+        {"txpace", {"-s"}, {R}, LINK, "/tmp/txpace.tmp", "Software flow control\n!ERROR: /tmp/txpace.tmp open failed. \n", ""},
+        {"porttalk", {}, {R}, LINK, "/tmp/porttalk.tmp", "", "!ERROR: /tmp/porttalk.tmp open failed.\n" + LOOP},
+        {"portlisten", {}, {}, LINK, "/tmp/portlisten.tmp", "", "!ERROR: /tmp/portlisten.tmp open failed.\n" + LOOP},
+        {"lanerx", {}, {}, LINK, "/tmp/devnam", "", "!ERROR: /tmp/devnam open failed.\n" + LOOP},
+        {"rxpace", {"-s"}, {}, FULL, "/tmp/rxpace.tmp", "", "!ERROR: Write /tmp/rxpace.tmp failed." + FULL_},
+        {"txpace", {"-s"}, {R}, FULL, "/tmp/txpace.tmp", "Software flow control\n!ERROR: Write /tmp/txpace.tmp failed.\n", ""},
+        {"portlisten", {}, {}, FULL, "/tmp/portlisten.tmp", "", "!ERROR: Write /tmp/portlisten.tmp failed.\n" + FULL_},
+        {"lanerx", {}, {}, FULL, "/tmp/devnam", "", "!ERROR: Write /tmp/devnam failed.\n" + FULL_},
     };
     // clang-format on
     for (const Row &row : rows) {
         Cable cable(Cable::DATA);
         if (!cable.ok()) GTEST_SKIP() << cable.error;
-        std::vector<std::string> args = {"-d", cable.a};
-        args.insert(args.end(), row.args.begin(), row.args.end());
-        SCOPED_TRACE(describe(row.prog, args));
-        pid_t pid = launch("tx", row.prog, args, {"RUNTIME=100"});
-        ASSERT_TRUE(poll_until(20, [&] { return read_file(row.capture).size() > 31; }));
-        EXPECT_TRUE(cable.hang_up(cable.a));
-        EXPECT_EQ(status_of(finish(pid, 20)), 1);
-        EXPECT_EQ(read_file("/tmp/tx.out"), row.out);
-        EXPECT_EQ(read_file("/tmp/tx.err"), ends(row.err, cable));
-        // What the port took, nothing more: whole pattern lines, then part of one.
-        std::string kept = read_file(row.capture);
-        std::string whole = repeat(P + "\n", kept.size() / 31);
-        EXPECT_EQ(kept, whole + P.substr(0, kept.size() % 31));
-    }
-}
-
-// A read the port refuses ends lanerx, lineclose-rx and rxpace with a report
-// and status 1. The port refuses it here because it is the controlling
-// terminal of the program's session and the program is in a background
-// process group that ignores SIGTTIN.
-TEST_F(Serial, RefusedReadEndsTheReceiver)
-{
-    // clang-format off
-    const Case rows[] = {
-        {"lanerx", {}, {}, "", "<A>" + EIO_ + "!ERROR: Device read failed.\n" + EIO_, 1},
-        {"lineclose-rx", {}, {"RUNTIME=100"}, "", "<A>" + EIO_ + "!ERROR: Device read failed.\n" + EIO_, 1},
-        {"rxpace", {"-n"}, {}, "", "!ERROR:Read error." + EIO_, 1},
-    };
-    // clang-format on
-    Cable cable(Cable::DATA);
-    if (!cable.ok()) GTEST_SKIP() << cable.error;
-    for (const Case &row : rows) {
-        std::vector<std::string> args = {"-d", cable.a};
-        args.insert(args.end(), row.args.begin(), row.args.end());
-        SCOPED_TRACE(describe(row.prog, args, row.env));
-        std::vector<std::string> argv = {bin_path(row.prog)};
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::string tty = cable.a;
+        std::vector<std::string> argv = {bin_path(row.prog), "-d", cable.a};
+        argv.insert(argv.end(), row.args.begin(), row.args.end());
+        SCOPED_TRACE(describe(row.prog, argv, row.env) + " trouble " + std::to_string(row.trouble));
+        write_file("/tmp/target", "kept");
+        unlink(row.file);
+        ASSERT_TRUE(row.trouble != LINK || symlink("/tmp/target", row.file) == 0);
+        if (row.trouble == FULL) {
+            write_file(row.file, "");
+            ASSERT_TRUE(ns.bind("/dev/full", row.file));
+        }
         pid_t pid = spawn(argv, "", "/tmp/p.out", "/tmp/p.err", [&] {
+            unsetenv("RUNTIME");
             for (auto &e : row.env) putenv(strdup(e.c_str()));
+            if (row.trouble != BACKGROUND) return;
             setsid();
-            int ctty = open(tty.c_str(), O_RDWR); // becomes the session's terminal
+            int ctty = open(argv[2].c_str(), O_RDWR); // the session's terminal now
             pid_t child = fork();
             if (child > 0) {
                 int st;
@@ -556,64 +550,26 @@ TEST_F(Serial, RefusedReadEndsTheReceiver)
             signal(SIGTTOU, SIG_IGN);
             close(ctty);
         });
-        EXPECT_EQ(status_of(finish(pid, 20)), row.status);
-        EXPECT_EQ(read_file("/tmp/p.out"), row.out);
-        EXPECT_EQ(read_file("/tmp/p.err"), ends(row.err, cable));
-        EXPECT_FALSE(file_exists("/tmp/devnam"));
-    }
-}
-
-// The fixed names in /tmp: a link planted there is not followed (the open
-// fails as designed and the link's target stays as it was), and a file that
-// cannot take the data is reported.
-TEST_F(Serial, CaptureAndDeviceNameFilesThatCannotBeWritten)
-{
-    // clang-format off
-    struct Row {
-        const char *prog;
-        std::vector<std::string> args, env;
-        const char *file;
-        bool link; // else /dev/full stands at the name
-        std::string out, err;
-    } rows[] = {
-        {"rxpace", {"-s"}, {}, "/tmp/rxpace.tmp", true, "", "!ERROR: /tmp/rxpace.tmp open failed." + LOOP},
-        {"txpace", {"-s"}, {"RUNTIME=40"}, "/tmp/txpace.tmp", true, "Software flow control\n!ERROR: /tmp/txpace.tmp open failed. \n", ""},
-        {"porttalk", {}, {"RUNTIME=40"}, "/tmp/porttalk.tmp", true, "", "!ERROR: /tmp/porttalk.tmp open failed.\n" + LOOP},
-        {"portlisten", {}, {}, "/tmp/portlisten.tmp", true, "", "!ERROR: /tmp/portlisten.tmp open failed.\n" + LOOP},
-        {"lanerx", {}, {}, "/tmp/devnam", true, "", "!ERROR: /tmp/devnam open failed.\n" + LOOP},
-        {"rxpace", {"-s"}, {}, "/tmp/rxpace.tmp", false, "", "!ERROR: Write /tmp/rxpace.tmp failed." + FULL},
-        {"txpace", {"-s"}, {"RUNTIME=40"}, "/tmp/txpace.tmp", false, "Software flow control\n!ERROR: Write /tmp/txpace.tmp failed.\n", ""},
-        {"portlisten", {}, {}, "/tmp/portlisten.tmp", false, "", "!ERROR: Write /tmp/portlisten.tmp failed.\n" + FULL},
-        {"lanerx", {}, {}, "/tmp/devnam", false, "", "!ERROR: Write /tmp/devnam failed.\n" + FULL},
-    };
-    // clang-format on
-    for (const Row &row : rows) {
-        Cable cable(Cable::DATA);
-        if (!cable.ok()) GTEST_SKIP() << cable.error;
-        std::vector<std::string> args = {"-d", cable.a};
-        args.insert(args.end(), row.args.begin(), row.args.end());
-        SCOPED_TRACE(describe(row.prog, args, row.env) + (row.link ? " (link)" : " (full)"));
-        write_file("/tmp/target", "kept");
-        unlink(row.file);
-        if (row.link) {
-            ASSERT_EQ(symlink("/tmp/target", row.file), 0);
-        } else {
-            write_file(row.file, "");
-            ASSERT_TRUE(ns.bind("/dev/full", row.file));
-        }
-        pid_t pid = launch("p", row.prog, args, row.env);
-        // A receiver gets a block once it is ready for it.
-        if (row.prog != std::string("txpace") && row.prog != std::string("porttalk")) {
+        std::string prog = row.prog;
+        if (row.trouble == HANG_UP) {
+            ASSERT_TRUE(poll_until(20, [&] { return read_file(row.file).size() > 31; }));
+            EXPECT_TRUE(cable.hang_up(cable.a));
+        } else if (row.trouble != BACKGROUND && prog != "txpace" && prog != "porttalk") {
+            // A receiver gets a block once it is ready for it.
             ASSERT_TRUE(poll_until(20, [&] { return has_opened(pid, cable.a); }));
             usleep(300000);
             ASSERT_TRUE(cable.put(cable.fd_b, P));
         }
         EXPECT_EQ(status_of(finish(pid, 20)), 1);
         EXPECT_EQ(read_file("/tmp/p.out"), row.out);
-        EXPECT_EQ(read_file("/tmp/p.err"), row.err);
+        EXPECT_EQ(read_file("/tmp/p.err"), ends(row.err, cable));
         EXPECT_EQ(read_file("/tmp/target"), "kept");
-        if (!row.link) {
-            EXPECT_TRUE(ns.umount(row.file));
+        EXPECT_FALSE(row.trouble == BACKGROUND && file_exists(row.file));
+        EXPECT_TRUE(row.trouble != FULL || ns.umount(row.file));
+        if (row.trouble == HANG_UP) {
+            // What the port took, nothing more: whole pattern lines, then part of one.
+            std::string kept = read_file(row.file);
+            EXPECT_EQ(kept, repeat(P + "\n", kept.size() / 31) + P.substr(0, kept.size() % 31));
         }
     }
 }
