@@ -301,7 +301,7 @@ TEST_F(Serial, MarkersAndEndOfFile)
             cable.put(cable.fd_b, piece);
         }
         if (row.hang_up) {
-            EXPECT_TRUE(poll_until(20, [&] { return waits_on_port(pid, 0); }));
+            EXPECT_TRUE(poll_until(20, [&] { return waits_on_port(pid, 0, cable.a); }));
             EXPECT_TRUE(cable.hang_up(cable.a));
         }
         EXPECT_EQ(status_of(finish(pid, 20)), row.status);
@@ -409,7 +409,7 @@ TEST_F(Serial, HangUpOnLastClose)
         pid_t t = launch("tx", "lineclose-tx", tx, {"RUNTIME=60"});
         if (row.tx_last == "MAX") {
             EXPECT_EQ(status_of(finish(t, 30)), row.tx_status);
-            EXPECT_TRUE(poll_until(20, [&] { return waits_on_port(r, 0); }));
+            EXPECT_TRUE(poll_until(20, [&] { return waits_on_port(r, 0, cable.a); }));
             EXPECT_TRUE(cable.hang_up(cable.a));
             EXPECT_EQ(status_of(finish(r, 30)), row.rx_status);
         } else {
@@ -464,7 +464,8 @@ TEST_F(Serial, SignalsEndTheProgramsWithStatusZero)
             usleep(200000);
             ASSERT_TRUE(cable.put(cable.fd_b, row.input));
         }
-        EXPECT_TRUE(poll_until(30, [&] { return waits_on_port(pid, row.input.empty() ? 1 : 0); }));
+        EXPECT_TRUE(
+            poll_until(30, [&] { return waits_on_port(pid, row.input.empty() ? 1 : 0, cable.a); }));
         kill(pid, SIGTERM);
         EXPECT_EQ(status_of(finish(pid, 20)), 0);
         std::string out = read_file("/tmp/p.out");

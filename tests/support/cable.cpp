@@ -112,43 +112,56 @@ bool Cable::put(int end, const std::string &data)
     return true;
 }
 
+// The descriptor by which pid has the device that path names open, or -1.
+static int port_fd(pid_t pid, const std::string &path)
+{
+    char dev[PATH_MAX];
+    if (!realpath(path.c_str(), dev)) return -1;
+    std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+    DIR *d = opendir(dir.c_str());
+    if (!d) return -1;
+    int found = -1;
+    while (dirent *e = readdir(d)) {
+        char target[PATH_MAX];
+        ssize_t n = readlink((dir + "/" + e->d_name).c_str(), target, sizeof target - 1);
+        if (n > 0 && std::string(target, n) == dev) found = atoi(e->d_name);
+    }
+    closedir(d);
+    return found;
+}
+
+static char state_of(const std::string &proc)
+{
+    std::string stat = read_file(proc + "/stat");
+    size_t paren = stat.rfind(')');
+    return paren == std::string::npos || paren + 2 >= stat.size() ? 'X' : stat[paren + 2];
+}
+
 bool has_opened(pid_t pid, const std::string &path)
 {
     std::string proc = "/proc/" + std::to_string(pid);
-    std::string stat = read_file(proc + "/stat");
-    size_t paren = stat.rfind(')');
-    if (paren == std::string::npos || stat.compare(paren, 3, ") Z") == 0) return true;
+    char state = state_of(proc);
+    if (state == 'Z' || state == 'X') return true;
     // Until it has started the program, a child shows the test's own
     // descriptors, the cable's holds among them.
     char self[PATH_MAX], exe[PATH_MAX];
     ssize_t s = readlink("/proc/self/exe", self, sizeof self - 1);
     ssize_t e = readlink((proc + "/exe").c_str(), exe, sizeof exe - 1);
     if (s <= 0 || e <= 0 || std::string(self, s) == std::string(exe, e)) return false;
-    char dev[PATH_MAX];
-    if (!realpath(path.c_str(), dev)) return false;
-    std::string dir = proc + "/fd";
-    DIR *d = opendir(dir.c_str());
-    if (!d) return false;
-    bool found = false;
-    while (dirent *e = readdir(d)) {
-        char target[PATH_MAX];
-        ssize_t n = readlink((dir + "/" + e->d_name).c_str(), target, sizeof target - 1);
-        if (n > 0 && std::string(target, n) == dev) found = true;
-    }
-    closedir(d);
-    return found;
+    return port_fd(pid, path) >= 0;
 }
 
-// Asleep in that system call on descriptor 3, twice a little apart: a
-// transfer still under way is seldom asleep, never for long.
-bool waits_on_port(pid_t pid, int syscall)
+// Asleep in that system call on the port, twice a little apart: a transfer
+// still under way is seldom asleep, never for long.
+bool waits_on_port(pid_t pid, int syscall, const std::string &path)
 {
     std::string proc = "/proc/" + std::to_string(pid);
+    int fd = port_fd(pid, path);
+    if (fd < 0) return false;
+    char want[32];
+    snprintf(want, sizeof want, "%d 0x%x ", syscall, fd);
     auto asleep = [&] {
-        std::string stat = read_file(proc + "/stat");
-        size_t paren = stat.rfind(')');
-        return paren != std::string::npos && stat.compare(paren, 3, ") S") == 0 &&
-               read_file(proc + "/syscall").rfind(std::to_string(syscall) + " 0x3 ", 0) == 0;
+        return state_of(proc) == 'S' && read_file(proc + "/syscall").rfind(want, 0) == 0;
     };
     if (!asleep()) return false;
     usleep(100000);

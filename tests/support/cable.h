@@ -59,8 +59,9 @@ struct Cable {
 
 // Whether pid has the device that path names open, or has ended.
 bool has_opened(pid_t pid, const std::string &path);
-// Whether pid is held up in a read (0) or write (1) on the port, descriptor 3.
-bool waits_on_port(pid_t pid, int syscall);
+// Whether pid is held up in a read (0) or write (1) on the device that path
+// names.
+bool waits_on_port(pid_t pid, int syscall, const std::string &path);
 
 // Starts a built program with standard output and error in /tmp/TAG.out and
 // /tmp/TAG.err; RUNTIME and RUNPRD are taken out of its environment and env
