@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <unistd.h>
 
 const char obuf[BLOCK + 1] = "QwErHMZa@nYBTc$%n4nUal80J&*k5l";
@@ -86,7 +87,8 @@ long budget(const char *name, const Msg &missing)
 time_t deadline_after(time_t start, long seconds)
 {
     time_t d;
-    if (__builtin_add_overflow(start, seconds, &d)) d = seconds > 0 ? LONG_MAX : LONG_MIN;
+    if (__builtin_add_overflow(start, seconds, &d))
+        d = seconds > 0 ? std::numeric_limits<time_t>::max() : std::numeric_limits<time_t>::min();
     return d;
 }
 

@@ -1,6 +1,7 @@
 // The serial data pairs on real UARTs: one boot of the serial rig (two
 // 16550A ports joined to each other) runs txpace/rxpace with -s and -n and
-// porttalk/portlisten at 115200 and at 9600 (tests/lab/guest/serial-pairs).
+// porttalk/portlisten at 115200 and at 9600 (tests/lab/guest/serial-pairs),
+// and txpace with a budget too short for any block.
 // Draining output waits for the UART there, so nothing is lost at the end:
 // the capture files of each pair are equal byte for byte.
 #include <gtest/gtest.h>
@@ -92,6 +93,15 @@ TEST_P(Speed, NoFlowControlLeavesPass)
     EXPECT_EQ(file(pair, "rxpace.tmp"), "PASS");
     EXPECT_FALSE(file_exists(run().dir / (pair + "/txpace.tmp")));
     EXPECT_EQ(file(pair, "rx.out") + file(pair, "rx.err") + file(pair, "tx.err"), "");
+}
+
+TEST_P(Speed, NoBlockSentLeavesOneEmptyLineOnBothSides)
+{
+    const std::string pair = std::string("flow-none-") + GetParam();
+    EXPECT_FALSE(file_exists(run().dir / (pair + "/rx.stopped"))) << "the end marker was lost";
+    EXPECT_EQ(file(pair, "tx.status") + file(pair, "rx.status"), "0\n0\n");
+    EXPECT_EQ(file(pair, "txpace.tmp"), "\n");
+    EXPECT_EQ(file(pair, "rxpace.tmp"), "\n");
 }
 
 TEST_P(Speed, TransferCapturesAreEqual)

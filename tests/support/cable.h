@@ -3,9 +3,9 @@
 //
 // DATA stays up when an end closes (ignoreeof): a transmitter that ends loses
 // nothing still in the cable. HANGUP drops the line at the last close of
-// either end, as a port with HUPCL does (-t 0): the other end then reads end
-// of file and its writes fail. A dropped pseudo-terminal line discards the
-// other end's unread input, hence the two kinds.
+// either end, as ports with HUPCL do (-t 0): the other end's writes fail from
+// then on. A dropped pseudo-terminal line discards the other end's unread
+// input, hence the two kinds.
 //
 // The cable holds each end open itself (fd_a, fd_b) until let go, so that
 // socat is carrying data before the programs start and a program's own close
