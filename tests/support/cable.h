@@ -69,9 +69,11 @@ bool waits_on_port(pid_t pid, int syscall, const std::string &path);
 pid_t launch(const std::string &tag, const std::string &program,
              const std::vector<std::string> &args, const std::vector<std::string> &env = {});
 // Waits up to limit_s for pid; one still running then gets SIGTERM (the
-// receivers' time limit over a pty cable). The wait status; *stopped says
-// whether the limit ended it.
+// receivers' time limit over a pty cable). Its exit status (128 + the signal
+// that ended it); *stopped says whether the limit ended it.
 int finish(pid_t pid, double limit_s, bool *stopped = nullptr);
+// The exit status in a wait status, or 128 + the signal that ended it.
+int status_of(int wait_status);
 
 // A test in a private mount namespace with a fresh tmpfs on /tmp, so that the
 // programs' fixed names there meet no other test's and the machine's /tmp is
