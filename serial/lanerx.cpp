@@ -1,0 +1,58 @@
+// lanerx: device input. Waits for one complete block on its port, then
+// records the device's path in /tmp/devnam.
+#include "platform/termio.h"
+#include "serial/serial.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+[[noreturn]] static void usage()
+{
+    printf("!ERROR: lanerx: Insufficient or improper argument.\n");
+    printf("Usage : lanerx -d <devicename> [ -b <baudrate> ]\n");
+    exit(1);
+}
+
+int main(int argc, char **argv)
+{
+    const char *device = nullptr, *baud = "9600";
+    bool verbose = false;
+    int c;
+    while ((c = getopt(argc, argv, "d:b:m:v")) != -1) {
+        switch (c) {
+        case 'd': device = optarg; break;
+        case 'b': baud = optarg; break;
+        case 'm': break; // accepted, no effect
+        case 'v': verbose = true; break;
+        default: usage();
+        }
+    }
+    if (!device) usage();
+    const Speed &speed = convert_speed(baud, ALL_SPEEDS, "!ERROR: Invalid baud rate\n",
+                                       "See the termio(7I) man page for supported baud rates.\n");
+    install_sighup(SIG_REPORT_DEVNAM);
+    setup(device,
+          {O_RDONLY,
+           T_IXON | T_IXOFF,
+           T_OPOST,
+           T_CS8 | T_CREAD,
+           0,
+           {"!ERROR: Device open failed .\n", PATH_PERROR},
+           {"!ERROR: ioctl failed to get terminal parameters.\n", PATH_PERROR},
+           {"!ERROR: ioctl failed to set terminal parameters.\n", PATH_PERROR}},
+          speed);
+    cnt = 0;
+    read_block(verbose, {"!ERROR: Device read failed.\n", PATH_PERROR});
+    close(fd);
+
+    // A fixed name in /tmp, written as root: never through a planted link.
+    fdf = open("/tmp/devnam", O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666);
+    if (fdf < 0) fail({"!ERROR: /tmp/devnam open failed.\n", PERROR});
+    size_t len = strlen(device);
+    if (!append(fdf, device, len) || close(fdf) != 0)
+        fail({"!ERROR: Write /tmp/devnam failed.\n", PERROR});
+    return 0;
+}

@@ -1,0 +1,59 @@
+// portlisten: the receiver of the receive/transmit pair. Empties its port,
+// then receives pattern blocks into /tmp/portlisten.tmp until the end marker.
+#include "platform/termio.h"
+#include "serial/serial.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+[[noreturn]] static void usage()
+{
+    printf("!ERROR: portlisten : Insufficient or improper argument.\n");
+    printf("Usage : portlisten  -d <devicename> \n");
+    printf("\t [ -b <baudrate> ] \n");
+    exit(1);
+}
+
+int main(int argc, char **argv)
+{
+    const char *device = nullptr, *baud = "9600";
+    int c;
+    while ((c = getopt(argc, argv, "d:b:")) != -1) {
+        switch (c) {
+        case 'd': device = optarg; break;
+        case 'b': baud = optarg; break;
+        default: usage();
+        }
+    }
+    if (!device) usage();
+    const Speed &speed = convert_speed(baud, ALL_SPEEDS, "!ERROR: Invalid baud rate.\n",
+                                       "See termio(7I) man page for supported baud rate!\n");
+    install_sighup(SIG_CLOSE);
+
+    setup(device,
+          {O_RDWR,
+           T_IXON | T_IXOFF,
+           0,
+           T_CS8 | T_CREAD,
+           0,
+           {"!ERROR: Device open failed.\n", PATH_PERROR},
+           {"!ERROR: ioctl failed to get terminal parameters.\n", PERROR},
+           {"!ERROR: ioctl failed to set terminal parameters.\n", PATH_PERROR}},
+          speed, 0);
+    drain_input();
+    set_blocking({"!ERROR: ioctl failed to get terminal parameters.\n", PERROR},
+                 {"!ERROR: ioctl failed to set terminal parameters.\n", PATH_PERROR});
+    int capture = open_capture("/tmp/portlisten.tmp");
+    if (capture < 0) fail({"!ERROR: /tmp/portlisten.tmp open failed.\n", PERROR});
+
+    receive_blocks({capture,
+                    {"!ERROR:Read error.\n", ERR},
+                    {"!ERROR: Write /tmp/portlisten.tmp failed.\n", PERROR},
+                    false});
+    if (term_flush(fd) != 0) fail({"!ERROR: tcflush failed.", ERR});
+    close(fd);
+    close(capture);
+    return 0;
+}

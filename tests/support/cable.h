@@ -1,0 +1,86 @@
+// A virtual null-modem cable for the serial line tests: two pseudo-terminals
+// joined by socat, each end a terminal device with real termios behaviour.
+//
+// DATA stays up when an end closes (ignoreeof): a transmitter that ends loses
+// nothing still in the cable. HANGUP drops the line at the last close of
+// either end, as ports with HUPCL do (-t 0): the other end's writes fail from
+// then on. A dropped pseudo-terminal line discards the other end's unread
+// input, hence the two kinds.
+//
+// The cable holds each end open itself (fd_a, fd_b) until let go, so that
+// socat is carrying data before the programs start and a program's own close
+// is the last only once the cable has let go of that end. A test can write
+// and read through these holds as the peer.
+//
+// Two facts of pseudo-terminals a test must respect: waiting for queued output
+// returns at once, so a flush right after it can discard what the cable has
+// not yet carried; and a transmitter stalls when nobody reads the far end.
+// Receivers therefore get a time limit (finish), and sink() reads a far end
+// nobody else reads.
+#pragma once
+#include "tests/support/mountns.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct Cable {
+    enum Kind { DATA, HANGUP };
+    explicit Cable(Kind kind, const std::string &dir = "/tmp");
+    ~Cable();
+    Cable(const Cable &) = delete;
+    Cable &operator=(const Cable &) = delete;
+
+    bool ok() const { return error.empty(); }
+    std::string error;
+    std::string a, b;         // the ends' device paths (links to /dev/pts/N)
+    int fd_a = -1, fd_b = -1; // the cable's hold on each end, read and write
+
+    void let_go(int &end); // closes a hold
+    // Hangs an end up as a lost carrier does a serial port's: every open file
+    // of it reads end of file and fails to write from then on. (A closing end
+    // of a HANGUP cable makes a read on the other end that is waiting at that
+    // moment fail instead, a pseudo-terminal's way.)
+    bool hang_up(const std::string &end);
+    // After a program's close of one end of a HANGUP cable, the other end
+    // (other) hangs up within a second. socat does it, except when the close
+    // meets it writing towards that end: a pty's close wakes such a writer
+    // before the end counts as closed, and socat then waits in the write for
+    // ever. The cable hangs the other end up itself then.
+    void follow_close(const std::string &other);
+    void sink(int end); // a child reads and discards from it until the cable goes
+    bool put(int end, const std::string &data); // writes all of data to an end
+
+  private:
+    pid_t socat = -1;
+    std::vector<pid_t> sinks;
+};
+
+// Whether pid has the device that path names open, or has ended.
+bool has_opened(pid_t pid, const std::string &path);
+// Whether pid is held up in a read (0) or write (1) on the device that path
+// names.
+bool waits_on_port(pid_t pid, int syscall, const std::string &path);
+
+// Starts a built program with standard output and error in /tmp/TAG.out and
+// /tmp/TAG.err; RUNTIME and RUNPRD are taken out of its environment and env
+// ("NAME=value") put in.
+pid_t launch(const std::string &tag, const std::string &program,
+             const std::vector<std::string> &args, const std::vector<std::string> &env = {});
+// Waits up to limit_s for pid; one still running then gets SIGTERM (the
+// receivers' time limit over a pty cable). Its exit status (128 + the signal
+// that ended it); *stopped says whether the limit ended it.
+int finish(pid_t pid, double limit_s, bool *stopped = nullptr);
+// The exit status in a wait status, or 128 + the signal that ended it.
+int status_of(int wait_status);
+
+// A test in a private mount namespace with a fresh tmpfs on /tmp, so that the
+// programs' fixed names there meet no other test's and the machine's /tmp is
+// untouched.
+class PrivateTmpTest : public testing::Test
+{
+  protected:
+    MountNs ns;
+    void SetUp() override;
+};
