@@ -114,10 +114,16 @@ TEST(Runner, ListAndOnly)
     EXPECT_EQ(r.out, "epoch\tthe clock\texpect 0\npairs\ta query\texpect 1\n"
                      "verdicts\tboth streams\texpect 3\nstuck\tnothing\texpect 0\n"
                      "odd\tcontrol bytes\texpect any\n");
-    r = qualrun({t / "lab.plan", "--bin", SUITE_BIN_DIR, "--only", "odd", "epoch"});
+    // The plan may also come after the names.
+    r = qualrun({"--bin", SUITE_BIN_DIR, "--only", "odd", "epoch", t / "lab.plan"});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(contains(r.out, "run 1 of 2: epoch (the clock)\n")) << r.out;
     EXPECT_TRUE(contains(r.out, "qualrun: 2 runs, 2 as expected\n")) << r.out;
+    // A lab's plan lists on a machine without its devices.
+    r = qualrun({std::string(SUITE_SOURCE_DIR) + "/plans/lab-example.plan", "--list"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count_of(r.out, "\n"), 13) << r.out;
+    EXPECT_TRUE(contains(r.out, "reelcheck\ttape in /dev/st0, first 100 MB\texpect 0\n")) << r.out;
     r = qualrun({t / "lab.plan", "--bin", SUITE_BIN_DIR, "--only", "nosuch"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "qualrun: no entry named nosuch in " + t.path +
