@@ -88,18 +88,15 @@ std::string squeeze(const std::string &text)
 
 // A command line in one form: no angle brackets, no blanks inside square
 // ones, option groups "[-x ...]" left out, blanks squeezed.
-std::string operands(std::string text)
+std::string operands(const std::string &text)
 {
     std::string out;
-    for (size_t i = 0; i < text.size(); i++) {
-        if (text[i] == '<' || text[i] == '>') continue;
-        if (text[i] == '[' && text.find_first_not_of(' ', i + 1) != std::string::npos &&
-            text[text.find_first_not_of(' ', i + 1)] == '-') {
+    for (size_t i = 0; i < text.size() && i != std::string::npos; i++) {
+        size_t next = text.find_first_not_of(' ', i + 1);
+        if (text[i] == '[' && next != std::string::npos && text[next] == '-')
             i = text.find(']', i);
-            if (i == std::string::npos) break;
-            continue;
-        }
-        out += text[i];
+        else if (text[i] != '<' && text[i] != '>')
+            out += text[i];
     }
     out = squeeze(out);
     for (std::string from : {"[ ", " ]"})
@@ -133,7 +130,7 @@ RunResult run_inert(const std::string &name, const std::vector<std::string> &arg
     RunOptions o;
     o.cwd = scratch.path;
     o.unset = {"RUNTIME", "RUNPRD", "CONTENT_LENGTH"};
-    o.timeout_s = 20;
+    o.timeout_s = 10;
     std::vector<std::string> argv = {"-c", "exec \"$0\" \"$@\" </dev/null", bin_path(name)};
     argv.insert(argv.end(), args.begin(), args.end());
     RunResult r = run_program("/bin/sh", argv, o);
