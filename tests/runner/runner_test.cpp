@@ -122,7 +122,7 @@ TEST(Runner, ListAndOnly)
     // A lab's plan lists on a machine without its devices.
     r = qualrun({std::string(SUITE_SOURCE_DIR) + "/plans/lab-example.plan", "--list"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(count_of(r.out, "\n"), 13) << r.out;
+    EXPECT_EQ(count_of(r.out, "\n"), 12) << r.out;
     EXPECT_TRUE(contains(r.out, "reelcheck\ttape in /dev/st0, first 100 MB\texpect 0\n")) << r.out;
     r = qualrun({t / "lab.plan", "--bin", SUITE_BIN_DIR, "--only", "nosuch"});
     EXPECT_EQ(r.status, 2);
