@@ -145,7 +145,7 @@ TEST(Runner, PlanErrorsStopBeforeAnythingRuns)
         {"[b]\nrun = rxpace -s -d /dev/ttyNONE9\n", "entry \"b\": /dev/ttyNONE9 does not exist"},
         {"[b]\nrun = true\nneeds = /dev/nst9 /dev/null\n", "entry \"b\": /dev/nst9 does not exist"},
         {"[b]\nrun = nosuchdir/x; reelcheck -n\n", "entry \"b\": program reelcheck not found in /nonexistent"},
-        {"[b b]\nrun = true\n", "entry \"b b\": a name is letters, digits, '.', '_' and '-'"},
+        {"[b b]\nrun = true\n", "entry \"b b\": a name is letters, digits, '.', '_', '+' and '-'"},
         {"[a]\nrun = true\n", "While reading from '<*>' [line  4]: section 'a' already exists"},
         {"run = true\n[c]\n", "File contains no section headers.<*>"},
     };
