@@ -90,6 +90,23 @@ bool MountNs::bind(const std::string &src, const std::string &target)
     return true;
 }
 
+bool MountNs::overlay_root(const std::string &dir)
+{
+    std::string layers = dir + ".layers";
+    if (!tmpfs(layers, "tmpfs", "size=1g")) return false;
+    make_dirs(layers + "/up");
+    make_dirs(layers + "/work");
+    make_dirs(dir);
+    std::string opts = "lowerdir=/,upperdir=" + layers + "/up,workdir=" + layers + "/work";
+    if (mount("overlay", dir.c_str(), "overlay", 0, opts.c_str()) != 0) return false;
+    mounts.push_back(dir);
+    for (const char *d : {"/proc", "/sys", "/dev"}) {
+        if (mount(d, (dir + d).c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) return false;
+        mounts.push_back(dir + d);
+    }
+    return tmpfs(dir + "/tmp");
+}
+
 bool MountNs::umount(const std::string &dir)
 {
     auto it = std::find(mounts.begin(), mounts.end(), dir);

@@ -31,6 +31,10 @@ struct MountNs {
     std::string loop(const std::string &image, int size_mb, int sector_size = 512);
     // Bind-mounts src (file or directory) over target.
     bool bind(const std::string &src, const std::string &target);
+    // A throw-away copy of the whole machine at dir, to install into and run
+    // in with chroot: an overlay on "/" whose writes go to memory, with this
+    // machine's /proc, /sys and /dev and an empty /tmp.
+    bool overlay_root(const std::string &dir);
     // Unmounts one of this namespace's mounts early.
     bool umount(const std::string &dir);
 

@@ -1,0 +1,105 @@
+// The Debian package as a user gets it: built by cpack from this build,
+// installed by dpkg into a throw-away copy of this machine, where its programs,
+// man pages and runner work; and the fleet playbook run against localhost
+// there, which brings the host's JUnit report back.
+#include "tests/support/mountns.h"
+#include "tests/support/process.h"
+#include "tests/support/text.h"
+#include "tests/support/tmpdir.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+const std::string kBuild = std::string(SUITE_BIN_DIR) + "/..";
+
+const char *kPrograms[] = {"volaudit",     "treecycle",    "diskhammer", "targetscan", "netsink",
+                           "txpace",       "rxpace",       "porttalk",   "portlisten", "lineclose-tx",
+                           "lineclose-rx", "lanetx",       "lanerx",     "reelflood",  "reelcheck",
+                           "argpairs",     "bodypairs",    "mediaquery", "epochnow"};
+
+// Builds the package into dir; its path, or "" (with the reason in *out).
+std::string make_package(const std::string &dir, std::string *out)
+{
+    if (shell("cd " + kBuild + " && cpack -G DEB -B " + dir + " 2>&1", out) != 0) return "";
+    std::string deb;
+    shell("ls " + dir + "/hwsuite_*.deb", &deb);
+    while (!deb.empty() && deb.back() == '\n') deb.pop_back();
+    return deb;
+}
+
+struct Installed : ::testing::Test {
+    MountNs ns;
+    TempDir t{"pkg"};
+    std::string root, deb, log;
+    void SetUp() override
+    {
+        if (!ns.ok()) GTEST_SKIP() << ns.error;
+        root = t / "root";
+        deb = make_package(t / "deb", &log);
+        ASSERT_NE(deb, "") << log;
+        ASSERT_TRUE(ns.overlay_root(root));
+        ASSERT_EQ(shell("cp " + deb + " " + root + "/tmp/hwsuite.deb"), 0);
+    }
+    int in_root(const std::string &cmd, std::string *out)
+    {
+        return shell("chroot " + root + " /bin/sh -c '" + cmd + "' 2>&1", out);
+    }
+};
+
+TEST_F(Installed, ProgramsPagesAndRunnerWithTheirDependencies)
+{
+    std::string out;
+    ASSERT_EQ(shell("dpkg-deb -f " + deb + " Depends", &out), 0);
+    for (const char *dep : {"cpio", "diffutils", "coreutils", "util-linux", "python3", "liburing2"})
+        EXPECT_TRUE(contains(out, dep)) << out;
+    ASSERT_EQ(shell("dpkg-deb -c " + deb, &out), 0);
+    for (const char *p : kPrograms) {
+        EXPECT_TRUE(contains(out, std::string("./usr/bin/") + p + "\n")) << p;
+        EXPECT_TRUE(contains(out, std::string("./usr/share/man/man8/") + p + ".8")) << p;
+    }
+    EXPECT_TRUE(contains(out, "./usr/bin/qualrun\n"));
+
+    ASSERT_EQ(in_root("dpkg -i /tmp/hwsuite.deb >/dev/null", &out), 0) << out;
+    EXPECT_EQ(in_root("for p in epochnow reelcheck qualrun; do command -v $p; done; "
+                      "man -w volaudit rxpace",
+                      &out),
+              0)
+        << out;
+    EXPECT_EQ(out, "/usr/bin/epochnow\n/usr/bin/reelcheck\n/usr/bin/qualrun\n"
+                   "/usr/share/man/man8/volaudit.8\n/usr/share/man/man8/rxpace.8\n");
+    EXPECT_EQ(in_root("cd /tmp && qualrun /usr/share/hwsuite/plans/smoke.plan", &out), 0) << out;
+    EXPECT_TRUE(contains(out, "qualrun: 6 runs, 6 as expected\n")) << out;
+
+    // Without one of the tools it starts, the package does not install.
+    ASSERT_EQ(in_root("dpkg -r hwsuite >/dev/null && dpkg --purge --force-depends cpio >/dev/null 2>&1",
+                      &out),
+              0)
+        << out;
+    EXPECT_NE(in_root("dpkg -i /tmp/hwsuite.deb", &out), 0);
+    EXPECT_TRUE(contains(out, "hwsuite depends on cpio; however:")) << out;
+}
+
+TEST_F(Installed, PlaybookBringsBackEachHostsReport)
+{
+    std::string out;
+    std::string play = std::string(SUITE_SOURCE_DIR) + "/contrib/ansible/qualify.yml";
+    int rc = in_root("cd /tmp && ANSIBLE_NOCOLOR=1 ansible-playbook -i localhost, -c local " + play +
+                         " -e suite_deb=/tmp/hwsuite.deb -e suite_reports=/tmp/reports",
+                     &out);
+    ASSERT_EQ(rc, 0) << out;
+    EXPECT_TRUE(contains(out, "localhost                  : ok=")) << out;
+    std::string report;
+    ASSERT_EQ(shell("/usr/bin/python3 -c 'import junitparser,sys; "
+                    "s = next(iter(junitparser.JUnitXml.fromfile(sys.argv[1]))); "
+                    "print(s.tests, s.failures, [c.name for c in s])' " +
+                        root + "/tmp/reports/localhost.xml",
+                    &report),
+              0)
+        << report;
+    EXPECT_EQ(report, "6 0 ['volaudit', 'treecycle', 'argpairs', 'bodypairs', 'epochnow', "
+                      "'mediaquery']\n");
+}
+
+} // namespace
