@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 #include <sys/mman.h>
+#include <sys/sysmacros.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <thread>
@@ -144,9 +145,12 @@ int child_of(int parent, double timeout_s)
     return found;
 }
 
-bool wait_lock_waiter(unsigned long inode, double timeout_s)
+bool wait_lock_waiter(dev_t dev, unsigned long inode, double timeout_s)
 {
-    std::string key = ":" + std::to_string(inode) + " ";
+    // The whole file identity: tests running at the same time have files
+    // with the same inode number on other tmpfs mounts.
+    char key[64];
+    snprintf(key, sizeof key, " %02x:%02x:%lu ", major(dev), minor(dev), inode);
     return poll_until(timeout_s, [&] {
         std::istringstream in(read_file("/proc/locks"));
         std::string line;

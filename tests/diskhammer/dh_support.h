@@ -6,6 +6,7 @@
 #include "tests/support/text.h"
 
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 // In a private mount namespace: makes every mount present now read-only for
@@ -29,7 +30,7 @@ struct HeldRun {
 // The pid of a child of parent, or -1 (waits up to timeout_s for one).
 int child_of(int parent, double timeout_s = 10);
 // Waits until a process is blocked on a lock of the file with this inode.
-bool wait_lock_waiter(unsigned long inode, double timeout_s = 10);
+bool wait_lock_waiter(dev_t dev, unsigned long inode, double timeout_s = 10);
 // A 64-bit FNV-1a hash of a file's or device's whole contents.
 unsigned long long checksum(const std::string &path);
 // The output of `uname -a` without its newline.

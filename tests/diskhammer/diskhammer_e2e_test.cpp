@@ -548,6 +548,7 @@ struct Held {
     Hidden h{{"mnt"}};
     std::string mnt, dir, file;
     int lock_fd = -1;
+    dev_t fs_dev = 0;
     unsigned long ino = 0;
     std::unique_ptr<HeldRun> run;
     bool start(const std::vector<std::string> &args, const std::string &opts = "size=2m")
@@ -572,6 +573,7 @@ struct Held {
         fcntl(lock_fd, F_SETLK, &fl);
         struct stat st;
         fstat(lock_fd, &st);
+        fs_dev = st.st_dev;
         ino = st.st_ino;
     }
     void unlock()
@@ -589,7 +591,7 @@ TEST(DiskhammerChild, FullFileSystemDuringAPassEndsWithStatus1)
     ASSERT_TRUE(h.start(with(small_args, {"-L", "-n", "1"})));
     h.lock_test_file();
     h.run->release();
-    ASSERT_TRUE(wait_lock_waiter(h.ino)) << h.run->output();
+    ASSERT_TRUE(wait_lock_waiter(h.fs_dev, h.ino)) << h.run->output();
     // Selected and set up with room; now the room goes.
     shell("head -c 4m /dev/zero > " + h.mnt + "/fill 2>/dev/null");
     h.unlock();
@@ -613,7 +615,7 @@ static void signal_waiting_child(Held &h, const std::vector<std::string> &extra,
     ASSERT_TRUE(h.start(with(small_args, extra)));
     h.lock_test_file();
     h.run->release();
-    ASSERT_TRUE(wait_lock_waiter(h.ino)) << h.run->output();
+    ASSERT_TRUE(wait_lock_waiter(h.fs_dev, h.ino)) << h.run->output();
     int child = child_of(h.run->pid);
     ASSERT_GT(child, 0);
     kill(child, sig);
