@@ -300,6 +300,26 @@ TEST(DiskhammerSelect, NothingSuitable)
     EXPECT_EQ(r.out, "!Error: No devices are available for test.\n");
 }
 
+TEST(DiskhammerSelect, WithDOnlyTheNamedDeviceIsMeasured)
+{
+    // h/sub is hidden under the later mount on h: the table lists it, but
+    // statvfs cannot reach it (ENOENT).
+    Hidden h({"store", "mnt", "h/sub"});
+    NEED(h.ok, h.why);
+    ASSERT_TRUE(h.ns.tmpfs(h.t / "store", "dh_store", "size=40m"));
+    std::string dev = h.ns.ext4(h.t / "store/img", h.t / "mnt", 32);
+    ASSERT_FALSE(dev.empty());
+    ASSERT_TRUE(h.ns.tmpfs(h.t / "h/sub", "dh_hidden", "size=4m"));
+    ASSERT_TRUE(h.ns.tmpfs(h.t / "h", "dh_over", "size=4m"));
+    RunResult r = dh(with(small_args, {"-R", "-n", "1", "-s", "-D", dev}));
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(contains(r.out, "File System: " + h.t / "mnt" + " : Avail ")) << r.out;
+    // Without -D every entry is measured, and the hidden one ends the run.
+    r = dh(with(small_args, {"-R", "-n", "1", "-s"}));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "\n!ERROR: statfsNo such file or directory\n");
+}
+
 TEST(DiskhammerSelect, ListIsInReverseTableOrder)
 {
     Hidden h({"first", "second"});

@@ -237,6 +237,8 @@ TEST(DiskhammerSelect, WholeOptionsDecideReadOnly)
     EXPECT_EQ(mlist_select(e, "nfs", "rw"), 1);
     device_only = "/dev/y";
     EXPECT_EQ(mlist_select(e, nullptr, "rw"), 0);
+    e.mnt_mountp = "/nonexistent"; // with -D another device is not even measured
+    EXPECT_EQ(mlist_select(e, nullptr, "rw"), 0);
     device_only = nullptr;
 }
 
