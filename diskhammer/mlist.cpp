@@ -18,7 +18,6 @@ long long min_filesz = 1048576, max_filesz = 4194304, min_transz = 1024, max_tra
           file_incr = 1024;
 int num_tests = 2, m_option, nobyte_compare, nrandom, silent, one_partition_only;
 int dir_id;
-mlist_entry *mlist_first;
 
 static const char short_minmax_msg[] = "!ERROR: diskhammer: Invalid min:max for option -f or -t\n";
 static const char long_minmax_msg[] =
@@ -45,7 +44,7 @@ int is_mode(const char *path, mode_t type)
     return stat(path, &st) == 0 && (st.st_mode & S_IFMT) == type;
 }
 
-int num_multipler(char c)
+static int num_multipler(char c)
 {
     if (c >= '0' && c <= '9') return 1;
     switch (c) {
@@ -235,7 +234,6 @@ mlist_entry *mlist_get(mlist_selector select)
         first = mp;
     }
     mnt_close(table);
-    mlist_first = first;
     return first;
 }
 

@@ -412,9 +412,11 @@ TEST(DiskhammerCleanup, MountPointWithBlankRemovesOnlyTheTestDirectory)
     EXPECT_FALSE(has_testdir(fs.mnt));
 }
 
-TEST(DiskhammerCleanup, MountPointWithShellCharacters)
+TEST(DiskhammerCleanup, MountPointWithShellCharactersLongerThanABuffer)
 {
-    Ext4 fs("it's $(x); a");
+    // Over 1024 bytes: the removal command is not cut short either.
+    std::string part(250, 'm');
+    Ext4 fs("it's $(x); a/" + part + "/" + part + "/" + part + "/" + part);
     NEED(fs.ns.ok(), fs.ns.error);
     ASSERT_FALSE(fs.dev.empty());
     RunResult r = dh(with(small_args, {"-R", "-n", "1", "-D", fs.dev}));

@@ -42,11 +42,11 @@ template <class F> int run_captured(F f, std::string *out)
 
 struct Settings {
     long long f0 = min_filesz, f1 = max_filesz, t0 = min_transz, t1 = max_transz;
-    int r = nrandom, d = d_option, rb = raw_block;
+    int r = nrandom, d = d_option;
     ~Settings()
     {
         min_filesz = f0, max_filesz = f1, min_transz = t0, max_transz = t1;
-        nrandom = r, d_option = d, raw_block = rb;
+        nrandom = r, d_option = d;
     }
 };
 
@@ -154,29 +154,6 @@ TEST(DiskhammerSizes, RandomSequenceStaysInRange)
         cycles++;
     }
     EXPECT_LT(cycles, 100000);
-}
-
-TEST(DiskhammerSizes, RawSizesFollowTheLogicalBlock)
-{
-    Settings keep;
-    d_option = 1;
-    raw_block = 512;
-    EXPECT_EQ(round_raw(100), 512);
-    EXPECT_EQ(round_raw(1500), 1024);
-    raw_block = 4096;
-    EXPECT_EQ(round_raw(512), 4096);
-    EXPECT_EQ(round_raw(10000), 8192);
-}
-
-TEST(DiskhammerCleanup, MountPointIsQuotedForTheShell)
-{
-    dir_id = 42;
-    mlist_entry mp{};
-    mp.mountp = "/mnt/a b;rm -rf /x/$(y)/it's";
-    EXPECT_EQ(cleanup_command(&mp), "rm -rf '/mnt/a b;rm -rf /x/$(y)/it'\\''s/fs_testdir.42'");
-    // Long mount points are not cut short.
-    mp.mountp = "/" + std::string(3000, 'm');
-    EXPECT_EQ(cleanup_command(&mp).size(), 7 + 1 + 3001 + 14 + 1);
 }
 
 TEST(DiskhammerCompare, MismatchIsReportedEvenWithAStaleErrno)
