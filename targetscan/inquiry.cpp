@@ -1,20 +1,9 @@
-// READ CAPACITY and INQUIRY answers, the device title and the hex dump.
+// READ CAPACITY and INQUIRY answers, and the hex dump.
 #include "targetscan/targetscan.h"
 
 #include <cstdio>
-#include <cstring>
-#include <string>
 
-void print_title(const char *host, const char *path)
-{
-    std::string rule(strlen(host) + 1 + strlen(path), '=');
-    rule += '\n';
-    fputs(rule.c_str(), stdout);
-    printf("%s %s\n", host, path);
-    fputs(rule.c_str(), stdout);
-}
-
-unsigned long long capacity_of(const unsigned char *answer)
+static unsigned long long capacity_of(const unsigned char *answer)
 {
     // Unsigned and wide: a last block address of 2^31 or more (or 0xFFFFFFFF)
     // is a real disk size, not a negative number or zero.

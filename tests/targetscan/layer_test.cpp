@@ -29,19 +29,19 @@ TEST(PassThrough, OpenAndCommandFailuresCarryErrno)
     ASSERT_GE(fd, 0);
     unsigned char cdb[16] = {0x12, 0, 0, 0, 200, 0};
     unsigned char buffer[8000];
-    ScsiRequest rq{SCSI_FLAGS_READ, cdb, buffer, sizeof buffer, 6};
+    ScsiRequest rq{cdb, buffer, sizeof buffer, 6};
     errno = 0;
     EXPECT_EQ(scsi_command(fd, &rq), -1);
     EXPECT_EQ(errno, ENOTTY);
 
     // A request the layer cannot send is refused before it reaches the device.
-    ScsiRequest bad{SCSI_FLAGS_READ, cdb, buffer, sizeof buffer, 0};
+    ScsiRequest bad{cdb, buffer, sizeof buffer, 0};
     errno = 0;
     EXPECT_EQ(scsi_command(fd, &bad), -1);
     EXPECT_EQ(errno, EINVAL);
     bad.cdb_length = 17;
     EXPECT_EQ(scsi_command(fd, &bad), -1);
-    bad = {SCSI_FLAGS_READ, cdb, nullptr, sizeof buffer, 6};
+    bad = {cdb, nullptr, sizeof buffer, 6};
     EXPECT_EQ(scsi_command(fd, &bad), -1);
     scsi_close(fd);
 }

@@ -2,7 +2,9 @@
 
 #include "targetscan/targetscan.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <unistd.h>
@@ -60,10 +62,13 @@ void load_all(const Bytes &answer)
 
 void load_four(const Bytes &cur, const Bytes &chg, const Bytes &def, const Bytes &sav)
 {
-    load_mode_answer(0, cur.data(), cur.size());
-    load_mode_answer(1, chg.data(), chg.size());
-    load_mode_answer(2, def.data(), def.size());
-    load_mode_answer(3, sav.data(), sav.size());
+    // As a request leaves them: zero-filled past the answer.
+    unsigned char *const buffers[4] = {bcur, bchg, bdef, bsav};
+    const Bytes *answers[4] = {&cur, &chg, &def, &sav};
+    for (int i = 0; i < 4; i++) {
+        memset(buffers[i], 0, SCSI_BUFFER_SIZE);
+        memcpy(buffers[i], answers[i]->data(), std::min(answers[i]->size(), (size_t)SCSI_BUFFER_SIZE));
+    }
 }
 
 Bytes read_bytes(const std::string &path)

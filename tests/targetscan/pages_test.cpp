@@ -25,9 +25,17 @@ void load_page(int code)
 std::string listing_of_every_page()
 {
     std::string all;
-    for (const PageEntry &p : page_table_entries()) {
-        load_page(p.code);
-        all += capture_stdout([&] { print_mode_data(p.device_type < 0 ? 0 : p.device_type); });
+    // Every entry of the table once, in table order: page 3 has one for
+    // scanners (device type 6) and one for every other device.
+    const PageEntry *last = nullptr;
+    for (int code = 0; code < 64; code++) {
+        for (int type : {6, 0}) {
+            const PageEntry *p = find_page(code, type);
+            if (!p || p == last) continue;
+            last = p;
+            load_page(code);
+            all += capture_stdout([&] { print_mode_data(type); });
+        }
     }
     return all;
 }
@@ -52,7 +60,6 @@ TEST(PageTable, EveryPageAgainstTheReviewedListing)
 
 TEST(PageTable, CodesOutsideTheTableHaveNoEntry)
 {
-    EXPECT_EQ(page_table_entries().size(), 24u);
     for (int code : {0, 15, 21, 28, 32, 55, 57, 63}) EXPECT_EQ(find_page(code, 0), nullptr) << code;
 }
 
