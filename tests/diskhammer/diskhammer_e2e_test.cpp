@@ -89,22 +89,17 @@ bool hide_host_mounts()
     return all;
 }
 
-// One private mount namespace and scratch directory per test.
+// One private mount namespace and scratch directory per test; what is
+// mounted in it goes with it.
 class Dh : public ::testing::Test
 {
   protected:
     TempDir t{"dh"};
     MountNs ns;
-    std::vector<std::string> mounted;
 
     void SetUp() override
     {
         if (!ns.ok()) GTEST_SKIP() << ns.error;
-    }
-    void TearDown() override
-    {
-        for (auto it = mounted.rbegin(); it != mounted.rend(); ++it)
-            umount2(it->c_str(), MNT_DETACH);
     }
     // ext4 on a loop device over image, mounted on dir with options of
     // which none is the whole word "ro"; the device, or "" on failure.
@@ -112,11 +107,9 @@ class Dh : public ::testing::Test
     {
         std::string dev = ns.loop(image, 32);
         make_dirs(dir);
-        if (dev.empty() || shell("mkfs.ext4 -q -F " + dev) != 0 ||
-            mount(dev.c_str(), dir.c_str(), "ext4", 0, "errors=remount-ro,commit=30") != 0)
-            return "";
-        mounted.push_back(dir);
-        return dev;
+        bool ok = !dev.empty() && shell("mkfs.ext4 -q -F " + dev) == 0 &&
+                  mount(dev.c_str(), dir.c_str(), "ext4", 0, "errors=remount-ro,commit=30") == 0;
+        return ok ? dev : "";
     }
     // The directories are made first: the scratch directory is read-only
     // afterwards.
