@@ -12,19 +12,27 @@ unsigned char bcur[SCSI_BUFFER_SIZE], bchg[SCSI_BUFFER_SIZE], bdef[SCSI_BUFFER_S
 static int iblock;
 
 // Field offsets at or past this are beyond the page being printed: the row
-// shows only its label. Header and block-descriptor rows are never cut.
+// shows only its label. Set only while a page's fields print: header and
+// block-descriptor rows are never cut.
 static int page_end = INT_MAX;
 
 static unsigned char *const buffers[4] = {bcur, bchg, bdef, bsav};
+// Each copy's column heading and dump label.
+static const char *const copy_name[4] = {"curr", "chg", "def", "save"};
+
+static void print_values(const char *const text[4])
+{
+    printf("%12s", text[0]);
+    printf("%12s", text[1]);
+    printf("%12s", text[2]);
+    printf("%12s\n", text[3]);
+}
 
 static void Pphead(const char *heading, const char *title)
 {
     if (*title) printf("\n    %s", title);
     printf("\n%-32.32s", heading);
-    printf("%12s", "curr");
-    printf("%12s", "chg");
-    printf("%12s", "def");
-    printf("%12s\n", "save");
+    print_values(copy_name);
 }
 
 static void Phead(const char *heading, const char *title)
@@ -42,14 +50,6 @@ static bool row_start(const char *label, int offset)
         return false;
     }
     return true;
-}
-
-static void print_values(const char *const text[4])
-{
-    printf("%12s", text[0]);
-    printf("%12s", text[1]);
-    printf("%12s", text[2]);
-    printf("%12s\n", text[3]);
 }
 
 static void print_numbers(const char *format, const int value[4])
@@ -130,15 +130,15 @@ static void print_page_fields(const PageEntry &page)
     }
 }
 
+// The saved copy's byte agrees with the other three.
 static bool same_in_all(int offset)
 {
-    unsigned char s = bsav[iblock + offset];
-    return s == bcur[iblock + offset] && s == bchg[iblock + offset] && s == bdef[iblock + offset];
+    unsigned char s = at(3, offset)[0];
+    return s == at(0, offset)[0] && s == at(1, offset)[0] && s == at(2, offset)[0];
 }
 
 void print_mode_data(int device_type)
 {
-    page_end = INT_MAX;
     iblock = 0;
     if (!same_in_all(0)) {
         printf("unequal page length in MODE SENSE PAGE\n");
@@ -167,7 +167,6 @@ void print_mode_data(int device_type)
         snprintf(heading, sizeof heading, "*** Page 0x%02x:", code);
         if (!same_in_all(1)) {
             printf("unequal page length in MODE SENSE PAGE\n");
-            page_end = INT_MAX;
             return;
         }
         const PageEntry *page = find_page(code, device_type);
@@ -181,7 +180,6 @@ void print_mode_data(int device_type)
             print_page_fields(*page);
             page_end = INT_MAX;
         }
-        static const char *const label[4] = {"curr", "chg", "def", "save"};
-        for (int i = 0; i < 4; i++) HexDump(at(i, 0), at(i, 0)[1] + 2, label[i]);
+        for (int i = 0; i < 4; i++) HexDump(at(i, 0), at(i, 0)[1] + 2, copy_name[i]);
     }
 }
