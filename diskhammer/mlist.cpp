@@ -18,6 +18,7 @@ long long min_filesz = 1048576, max_filesz = 4194304, min_transz = 1024, max_tra
           file_incr = 1024;
 int num_tests = 2, m_option, nobyte_compare, nrandom, silent, one_partition_only;
 int dir_id;
+mlist_entry *mlist_first;
 
 static const char short_minmax_msg[] = "!ERROR: diskhammer: Invalid min:max for option -f or -t\n";
 static const char long_minmax_msg[] =
@@ -234,6 +235,7 @@ mlist_entry *mlist_get(mlist_selector select)
         first = mp;
     }
     mnt_close(table);
+    mlist_first = first;
     return first;
 }
 
