@@ -4,6 +4,8 @@
 // list comes from the mount table; the test passes run one child per I/O
 // engine and time it.
 #pragma once
+#include "diskhammer/engine.h"
+
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
@@ -18,7 +20,7 @@ extern long long min_filesz, max_filesz, min_transz, max_transz, file_incr;
 extern int num_tests, m_option, nobyte_compare, nrandom, silent, one_partition_only;
 extern int dir_id;
 
-// Per-engine totals of one target, in clock ticks.
+// One engine's totals on one target, in clock ticks.
 struct pass_times {
     int64_t real, user, sys;
 };
@@ -29,18 +31,14 @@ struct mlist_entry {
     std::string mountp;
     std::string fstype;
     std::string mntopts;
-    pass_times regular, async, locked;
+    pass_times totals[ENGINE_COUNT]; // by engine number
     mlist_entry *next;
 };
 
-// The target list; its records live until the program exits.
-extern mlist_entry *mlist_first;
-
 typedef int (*mlist_selector)(const mount_entry &);
 
-// Options, sizes and the target list.
+// Options, sizes and the target list (mlist.cpp).
 int is_mode(const char *path, mode_t type);
-int num_multipler(char c);
 void parse_min_max(const char *text, long long *min, long long *max);
 long long get_rawsize(const char *device);
 long long get_fssize(const char *path);
@@ -49,38 +47,37 @@ int mlist_select_rw(const mount_entry &e);
 int mlist_select_ufs_rw(const mount_entry &e);
 int mlist_select_nfs_rw(const mount_entry &e);
 int mlist_select_tmpfs_rw(const mount_entry &e);
+// The list's records live until the program exits: mlist_first holds them
+// for the whole run, so that a leak checker sees them as held.
+extern mlist_entry *mlist_first;
 mlist_entry *mlist_get(mlist_selector select);
 void print_mlist(mlist_entry *first);
 
-// Test passes.
-extern unsigned char *wbuf, *rbuf;
-extern int test_fd;
-extern int locked_io, async_io;
-extern mlist_entry *master_mp;
+// All passes over the list, then the final report (passes.cpp).
+int test_execute(mlist_entry *first);
+// "%s/fs_testdir.%d" of a target.
+std::string test_dir(const mlist_entry *mp);
 
-// The size sequence of one child: current file size (-1 before the first
-// cycle, 0 when exhausted), increment and transfer size.
+// The cycles of one child (cycles.cpp). wbuf holds the expected data, rbuf
+// what was read back.
+extern unsigned char *wbuf, *rbuf;
+// The buffers on first use and, in raw-disk mode, the slice's pre-read.
+void io_setup(const mlist_entry *mp);
+// Writes the file of the next size through the engine; 0 when the sequence
+// is exhausted (it then starts again).
+int fs_write(const mlist_entry *mp, const io_engine *eng, long long *size, long long *transfer);
+void fs_read(const mlist_entry *mp, const io_engine *eng, long long size, long long transfer);
+void compare(long long len, long long offset);
+[[noreturn]] void report_error(const char *text);
+
+// A child's size sequence: current file size (-1 before the first cycle, 0
+// when exhausted), increment and transfer size; next_sizes makes one step.
 struct size_seq {
     long long size = -1, incr = 0, transfer = -1;
 };
-extern size_seq seq;
-extern int raw_block; // raw-disk mode: the slice's transfer unit
+void next_sizes(size_seq *s);
 
-int test_execute(mlist_entry *first);
-int test_setup(mlist_entry *mp);
-void test_cleanup(mlist_entry *mp);
+// Timing of the children and the final report (timing.cpp).
 void time_setup();
 void time_cleanup(mlist_entry *mp, int engine);
-int fs_write(mlist_entry *mp, long long *size, long long *transfer);
-void fs_read(mlist_entry *mp, long long size, long long transfer);
-void compare(long long len, long long offset);
-[[noreturn]] void report_error(const char *text);
-void intr_handler(int sig);
-
-// Pieces of the passes that the tests reach directly.
-void next_sizes(size_seq *s);
-long long round_raw(long long n);
-std::string shell_quote(const std::string &s);
-std::string cleanup_command(const mlist_entry *mp);
-std::string test_dir(const mlist_entry *mp);
-std::string test_file(const mlist_entry *mp);
+void timing_report(const mlist_entry *first);

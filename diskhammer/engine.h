@@ -1,6 +1,7 @@
 // The I/O engines: how one transfer of a test pass is made. The pass loop
-// picks an engine and calls it once per chunk; the engine returns what the
-// transfer returned (-1 with errno set on failure).
+// runs the selected engines in table order and hands each child its engine,
+// which the child calls once per chunk; the engine returns what the transfer
+// returned (-1 with errno set on failure).
 #pragma once
 #include <sys/types.h>
 
@@ -8,6 +9,7 @@ struct io_engine {
     const char *name;        // the final report's heading
     const char *write_label; // the write progress line's start
     const char *read_label;  // the read progress line
+    const int *selected;     // the option that runs it
     ssize_t (*write)(int fd, const void *buf, size_t len, off_t offset);
     ssize_t (*read)(int fd, void *buf, size_t len, off_t offset);
 };
@@ -16,5 +18,6 @@ extern const io_engine regular_engine; // read/write at the file position
 extern const io_engine locked_engine;  // the same inside lockf
 extern const io_engine async_engine;   // aioread/aiowrite at the offset, then aiowait
 
-enum { ENGINE_REGULAR, ENGINE_LOCKED, ENGINE_ASYNC, ENGINE_COUNT };
+// By engine number: 0 regular, 1 record-locked, 2 asynchronous.
+enum { ENGINE_COUNT = 3 };
 extern const io_engine *const engines[ENGINE_COUNT];

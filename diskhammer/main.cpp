@@ -49,7 +49,6 @@ int main(int argc, char **argv)
             if (have_selector) printf("%s", raw_slice_msg);
             d_option = 1;
             io_target = "Raw Disk";
-            select = mlist_select_ufs_rw;
             break;
         case 'D': device_only = optarg; break;
         case 'f': parse_min_max(optarg, &min_filesz, &max_filesz); break;

@@ -45,7 +45,7 @@ int is_mode(const char *path, mode_t type)
     return stat(path, &st) == 0 && (st.st_mode & S_IFMT) == type;
 }
 
-int num_multipler(char c)
+static int num_multipler(char c)
 {
     if (c >= '0' && c <= '9') return 1;
     switch (c) {
@@ -137,9 +137,11 @@ int mlist_select(const mount_entry &e, const char *type, const char *opt)
     } else if (!mnt_hasopt(e, opt)) {
         return 0;
     }
-    if (get_fssize(e.mnt_mountp.c_str()) < max_filesz) return 0;
+    // With -D only the entry that names the device is measured: another
+    // mount that cannot be measured (hidden under a later mount, a FUSE mount
+    // that refuses root) has nothing to do with the device asked for.
     if (device_only && e.mnt_special != device_only) return 0;
-    return 1;
+    return get_fssize(e.mnt_mountp.c_str()) >= max_filesz;
 }
 
 int mlist_select_rw(const mount_entry &e)

@@ -54,11 +54,7 @@ int start(bool write, int fd, void *buf, size_t len, off_t offset, int whence, a
         errno = pending ? EBUSY : EINVAL;
         return -1;
     }
-    if (whence == SEEK_CUR) {
-        off_t here = lseek(fd, 0, SEEK_CUR);
-        if (here < 0) return -1;
-        offset += here;
-    } else if (whence != SEEK_SET) {
+    if (whence != SEEK_SET) {
         errno = EINVAL;
         return -1;
     }
@@ -105,7 +101,7 @@ int aiowrite(int fd, const void *buf, size_t len, off_t offset, int whence, aio_
 
 aio_result_t *aiowait(const struct timeval *timeout)
 {
-    if (!pending || backend_pid != getpid()) {
+    if (!pending || backend_pid != getpid() || timeout) {
         errno = EINVAL;
         return (aio_result_t *)-1;
     }
@@ -113,21 +109,10 @@ aio_result_t *aiowait(const struct timeval *timeout)
     if (backend == URING) {
         struct io_uring_cqe *cqe = nullptr;
         int rc;
-        if (timeout) {
-            struct __kernel_timespec ts = {timeout->tv_sec, (long long)timeout->tv_usec * 1000};
-            rc = io_uring_submit(&ring);
-            if (rc < 0) {
-                errno = -rc;
-                return (aio_result_t *)-1;
-            }
-            do rc = io_uring_wait_cqe_timeout(&ring, &cqe, &ts);
-            while (rc == -EINTR);
-        } else {
-            do rc = io_uring_submit_and_wait(&ring, 1);
-            while (rc == -EINTR);
-            if (rc >= 0) rc = io_uring_peek_cqe(&ring, &cqe);
-            while (rc == -EAGAIN || rc == -EINTR) rc = io_uring_wait_cqe(&ring, &cqe);
-        }
+        do rc = io_uring_submit_and_wait(&ring, 1);
+        while (rc == -EINTR);
+        if (rc >= 0) rc = io_uring_peek_cqe(&ring, &cqe);
+        while (rc == -EAGAIN || rc == -EINTR) rc = io_uring_wait_cqe(&ring, &cqe);
         if (rc < 0) {
             errno = -rc;
             return (aio_result_t *)-1;
@@ -142,13 +127,8 @@ aio_result_t *aiowait(const struct timeval *timeout)
         io_uring_cqe_seen(&ring, cqe);
     } else {
         const struct aiocb *list[1] = {&posix_cb};
-        struct timespec ts, *tp = nullptr;
-        if (timeout) {
-            ts = {timeout->tv_sec, (long)timeout->tv_usec * 1000};
-            tp = &ts;
-        }
         while (aio_error(&posix_cb) == EINPROGRESS) {
-            if (aio_suspend(list, 1, tp) != 0 && errno != EINTR) return (aio_result_t *)-1;
+            if (aio_suspend(list, 1, nullptr) != 0 && errno != EINTR) return (aio_result_t *)-1;
         }
         int err = aio_error(&posix_cb);
         ssize_t n = aio_return(&posix_cb);

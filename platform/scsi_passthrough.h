@@ -11,11 +11,8 @@
 // layer never writes into it.
 #pragma once
 
-// The flags the probe always sets: data moves from the device into the buffer.
-enum { SCSI_FLAGS_READ = 14 };
-
+// Every command moves data from the device into the buffer.
 struct ScsiRequest {
-    int flags;              // always SCSI_FLAGS_READ
     unsigned char *cdb;     // command descriptor block
     unsigned char *buffer;  // data-in buffer
     unsigned buffer_length; // bytes available in buffer

@@ -1,32 +1,16 @@
-// READ CAPACITY and INQUIRY answers, the device title and the hex dump.
+// READ CAPACITY and INQUIRY answers, and the hex dump.
 #include "targetscan/targetscan.h"
 
 #include <cstdio>
-#include <cstring>
-#include <string>
-
-void print_title(const char *host, const char *path)
-{
-    std::string rule(strlen(host) + 1 + strlen(path), '=');
-    rule += '\n';
-    fputs(rule.c_str(), stdout);
-    printf("%s %s\n", host, path);
-    fputs(rule.c_str(), stdout);
-}
-
-unsigned long long capacity_of(const unsigned char *answer)
-{
-    // Unsigned and wide: a last block address of 2^31 or more (or 0xFFFFFFFF)
-    // is a real disk size, not a negative number or zero.
-    unsigned long long last =
-        (unsigned long long)answer[0] << 24 | answer[1] << 16 | answer[2] << 8 | answer[3];
-    return last + 1;
-}
 
 void print_capacity(const unsigned char *answer)
 {
+    // The last block address + 1, unsigned and wide: an address of 2^31 or
+    // more (or 0xFFFFFFFF) is a real disk size, not a negative number or zero.
+    unsigned long long last =
+        (unsigned long long)answer[0] << 24 | answer[1] << 16 | answer[2] << 8 | answer[3];
     printf("READ_CAPACITY:\n");
-    printf("    Capacity:               %llu\n", capacity_of(answer));
+    printf("    Capacity:               %llu\n", last + 1);
 }
 
 static const char *yes_no(int bit)

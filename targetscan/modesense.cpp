@@ -3,43 +3,39 @@
 
 #include <climits>
 #include <cstdio>
-#include <cstring>
 
 unsigned char bcur[SCSI_BUFFER_SIZE], bchg[SCSI_BUFFER_SIZE], bdef[SCSI_BUFFER_SIZE],
     bsav[SCSI_BUFFER_SIZE];
-int icur, ichg, idef, isav;
+
+// Offset of the block being printed (header, block descriptor or page): the
+// same in all four copies.
+static int iblock;
 
 // Field offsets at or past this are beyond the page being printed: the row
-// shows only its label. Header and block-descriptor rows are never cut.
+// shows only its label. Set only while a page's fields print: header and
+// block-descriptor rows are never cut.
 static int page_end = INT_MAX;
 
 static unsigned char *const buffers[4] = {bcur, bchg, bdef, bsav};
+// Each copy's column heading and dump label.
+static const char *const copy_name[4] = {"curr", "chg", "def", "save"};
 
-void load_mode_answer(int page_control, const unsigned char *answer, size_t len)
+static void print_values(const char *const text[4])
 {
-    if (page_control < 0 || page_control > 3) return;
-    unsigned char *b = buffers[page_control];
-    memset(b, 0, SCSI_BUFFER_SIZE);
-    if (len > SCSI_BUFFER_SIZE) len = SCSI_BUFFER_SIZE;
-    if (len > 0) memcpy(b, answer, len);
+    printf("%12s", text[0]);
+    printf("%12s", text[1]);
+    printf("%12s", text[2]);
+    printf("%12s\n", text[3]);
 }
 
-static void set_index(int at)
-{
-    icur = ichg = idef = isav = at;
-}
-
-void Pphead(const char *heading, const char *title)
+static void Pphead(const char *heading, const char *title)
 {
     if (*title) printf("\n    %s", title);
     printf("\n%-32.32s", heading);
-    printf("%12s", "curr");
-    printf("%12s", "chg");
-    printf("%12s", "def");
-    printf("%12s\n", "save");
+    print_values(copy_name);
 }
 
-void Phead(const char *heading, const char *title)
+static void Phead(const char *heading, const char *title)
 {
     if (*title) printf("\n    %s", title);
     printf("\n%-32.32s\n", heading);
@@ -56,14 +52,6 @@ static bool row_start(const char *label, int offset)
     return true;
 }
 
-static void print_values(const char *const text[4])
-{
-    printf("%12s", text[0]);
-    printf("%12s", text[1]);
-    printf("%12s", text[2]);
-    printf("%12s\n", text[3]);
-}
-
 static void print_numbers(const char *format, const int value[4])
 {
     char text[4][20];
@@ -75,44 +63,40 @@ static void print_numbers(const char *format, const int value[4])
     print_values(t);
 }
 
-// The field's bytes from each copy, at each copy's own index.
+// The field's bytes in one copy.
 static const unsigned char *at(int copy, int offset)
 {
-    static int *const index[4] = {&icur, &ichg, &idef, &isav};
-    return buffers[copy] + *index[copy] + offset;
+    return buffers[copy] + iblock + offset;
 }
 
-void Pp1(const char *label, const char *format, int offset)
-{
-    if (!row_start(label, offset)) return;
-    int v[4];
-    for (int i = 0; i < 4; i++) v[i] = at(i, offset)[0];
-    print_numbers(format, v);
-}
-
-void Pp2(const char *label, const char *format, int offset)
+// A big-endian number of width bytes from each copy.
+static void Ppn(const char *label, const char *format, int offset, int width)
 {
     if (!row_start(label, offset)) return;
     int v[4];
     for (int i = 0; i < 4; i++) {
-        const unsigned char *b = at(i, offset);
-        v[i] = b[0] * 256 + b[1];
+        v[i] = 0;
+        for (int k = 0; k < width; k++) v[i] = v[i] * 256 + at(i, offset)[k];
     }
     print_numbers(format, v);
 }
 
-void Pp3(const char *label, const char *format, int offset)
+static void Pp1(const char *label, const char *format, int offset)
 {
-    if (!row_start(label, offset)) return;
-    int v[4];
-    for (int i = 0; i < 4; i++) {
-        const unsigned char *b = at(i, offset);
-        v[i] = b[0] * 65536 + b[1] * 256 + b[2];
-    }
-    print_numbers(format, v);
+    Ppn(label, format, offset, 1);
 }
 
-void PpB1(const char *label, const char *format, int offset, int mask)
+static void Pp2(const char *label, const char *format, int offset)
+{
+    Ppn(label, format, offset, 2);
+}
+
+static void Pp3(const char *label, const char *format, int offset)
+{
+    Ppn(label, format, offset, 3);
+}
+
+static void PpB1(const char *label, const char *format, int offset, int mask)
 {
     if (!row_start(label, offset)) return;
     char text[4][20];
@@ -124,7 +108,7 @@ void PpB1(const char *label, const char *format, int offset, int mask)
     print_values(t);
 }
 
-void PpBS1(const char *label, const char *format, int offset, int mask, int shift)
+static void PpBS1(const char *label, const char *format, int offset, int mask, int shift)
 {
     if (!row_start(label, offset)) return;
     int v[4];
@@ -132,7 +116,7 @@ void PpBS1(const char *label, const char *format, int offset, int mask, int shif
     print_numbers(format, v);
 }
 
-void print_page_fields(const PageEntry &page)
+static void print_page_fields(const PageEntry &page)
 {
     for (int i = 0; i < page.nfields; i++) {
         const PageField &f = page.fields[i];
@@ -146,16 +130,16 @@ void print_page_fields(const PageEntry &page)
     }
 }
 
+// The saved copy's byte agrees with the other three.
 static bool same_in_all(int offset)
 {
-    unsigned char s = bsav[isav + offset];
-    return s == bcur[icur + offset] && s == bchg[ichg + offset] && s == bdef[idef + offset];
+    unsigned char s = at(3, offset)[0];
+    return s == at(0, offset)[0] && s == at(1, offset)[0] && s == at(2, offset)[0];
 }
 
 void print_mode_data(int device_type)
 {
-    page_end = INT_MAX;
-    set_index(0);
+    iblock = 0;
     if (!same_in_all(0)) {
         printf("unequal page length in MODE SENSE PAGE\n");
         return;
@@ -165,7 +149,7 @@ void print_mode_data(int device_type)
     Pp1("Device-specific", "%d", 2);
     Pp1("Length of pages(@8)", "%d", 3);
 
-    set_index(4);
+    iblock = 4;
     if (bsav[3] != 8 || bcur[3] != 8 || bchg[3] != 8 || bdef[3] != 8) {
         printf("more than one page in MODE SENSE PAGE\n");
         return;
@@ -178,12 +162,11 @@ void print_mode_data(int device_type)
     // every field and dump stays well inside the buffers.
     char heading[32];
     for (int pos = 12; pos < bdef[0]; pos += bdef[pos + 1] + 2) {
-        set_index(pos);
-        int code = bdef[idef] & 0x3F;
+        iblock = pos;
+        int code = bdef[iblock] & 0x3F;
         snprintf(heading, sizeof heading, "*** Page 0x%02x:", code);
         if (!same_in_all(1)) {
             printf("unequal page length in MODE SENSE PAGE\n");
-            page_end = INT_MAX;
             return;
         }
         const PageEntry *page = find_page(code, device_type);
@@ -193,13 +176,10 @@ void print_mode_data(int device_type)
             Phead(heading, page->title);
         } else {
             Pphead(heading, page->title);
-            page_end = bcur[icur + 1] + 2;
+            page_end = bcur[iblock + 1] + 2;
             print_page_fields(*page);
             page_end = INT_MAX;
         }
-        HexDump(bcur + icur, bcur[icur + 1] + 2, "curr");
-        HexDump(bchg + ichg, bchg[ichg + 1] + 2, "chg");
-        HexDump(bdef + idef, bdef[idef + 1] + 2, "def");
-        HexDump(bsav + isav, bsav[isav + 1] + 2, "save");
+        for (int i = 0; i < 4; i++) HexDump(at(i, 0), at(i, 0)[1] + 2, copy_name[i]);
     }
 }

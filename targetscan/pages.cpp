@@ -267,11 +267,6 @@ static const PageEntry page_table[] = {
     {0x38, -1, "CCS Caching Page", FIELDS(ccs_caching)},
 };
 
-std::span<const PageEntry> page_table_entries()
-{
-    return page_table;
-}
-
 const PageEntry *find_page(int code, int device_type)
 {
     for (const PageEntry &p : page_table)

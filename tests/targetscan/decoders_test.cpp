@@ -1,442 +1,215 @@
-// The decoders on constructed answers: READ CAPACITY, INQUIRY, the hex dump
-// and the mode-data table.
+// The decoders on answers in memory, against reviewed listings in listings/:
+// constructed answers with values worked out by hand (decoders.txt), every
+// page of the table (all_pages.txt), and answers saved from real SCSI
+// implementations in the lab's virtual machine (rig.txt, from fixtures/).
 #include "targetscan/targetscan.h"
-#include "tests/targetscan/modedata.h"
+#include "tests/support/process.h"
+#include "tests/support/text.h"
+#include "tests/support/tmpdir.h"
+#include "tests/support/transcript.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <random>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace
 {
 
-std::string capacity_text(const Bytes &answer)
+using Bytes = std::vector<unsigned char>;
+
+// Hex bytes separated by blanks; "00*18" is 18 of them.
+Bytes hex(const std::string &text)
 {
-    Bytes a = answer;
-    a.resize(SCSI_BUFFER_SIZE);
-    return capture_stdout([&] { print_capacity(a.data()); });
+    Bytes b;
+    std::istringstream in(text);
+    for (std::string word; in >> word;) {
+        size_t star = word.find('*');
+        int count = star == std::string::npos ? 1 : std::stoi(word.substr(star + 1));
+        b.insert(b.end(), count, (unsigned char)std::stoul(word.substr(0, star), nullptr, 16));
+    }
+    return b;
 }
 
-std::string inquiry_text(const Bytes &answer, int *type = nullptr)
+// An answer in an 8000-byte buffer, zero-filled past its end as a request leaves it.
+void load(unsigned char *buffer, const Bytes &answer)
 {
-    Bytes a = answer;
-    a.resize(SCSI_BUFFER_SIZE);
-    int t = -1;
-    std::string out = capture_stdout([&] { t = print_inquiry(a.data()); });
-    if (type) *type = t;
-    return out;
+    memset(buffer, 0, SCSI_BUFFER_SIZE);
+    memcpy(buffer, answer.data(), std::min(answer.size(), (size_t)SCSI_BUFFER_SIZE));
 }
 
-std::string mode_text(int device_type = 0)
+// What f prints, under a heading.
+std::string listed(const std::string &heading, const std::function<void()> &f)
 {
-    return capture_stdout([&] { print_mode_data(device_type); });
+    std::string out;
+    in_child(f, &out);
+    return "## " + heading + "\n" + out;
 }
 
-// One four-column row as the table lays it out.
-std::string row(const char *label, const char *a, const char *b, const char *c, const char *d)
+// The mode data of four copies (chg, def and sav, when empty, are cur).
+std::string mode_listing(const std::string &name, int type, const std::string &cur,
+                         const std::string &chg = "", const std::string &def = "",
+                         const std::string &sav = "")
 {
-    char line[200];
-    snprintf(line, sizeof line, "%-32.32s%12s%12s%12s%12s\n", label, a, b, c, d);
-    return line;
-}
-std::string row(const char *label, const char *v)
-{
-    return row(label, v, v, v, v);
-}
-
-const std::string mode_heading =
-    "\n*** Mode Sense:                         curr         chg         def"
-    "        save\n";
-
-std::string header_rows(const char *medium = "0", const char *specific = "0")
-{
-    return mode_heading + row("Medium Type", medium) + row("Device-specific", specific) +
-           row("Length of pages(@8)", "8");
+    load(bcur, hex(cur));
+    load(bchg, hex(chg.empty() ? cur : chg));
+    load(bdef, hex(def.empty() ? cur : def));
+    load(bsav, hex(sav.empty() ? cur : sav));
+    return listed(name, [&] { print_mode_data(type); });
 }
 
-std::string descriptor_rows(const char *blocks = "0", const char *length = "512")
+std::string answer_listing(const std::string &name, const std::string &answer, bool capacity)
 {
-    return row("Density code", "0") + row("Number of blocks", blocks) + row("Block length", length);
+    static unsigned char buffer[SCSI_BUFFER_SIZE];
+    load(buffer, hex(answer));
+    return listed(name, [&] { capacity ? print_capacity(buffer) : (void)print_inquiry(buffer); });
 }
 
-std::string dumps(const std::string &one_row_hex, const std::string &one_row_text)
-{
-    std::string s;
-    for (const char *label : {"curr    ", "chg     ", "def     ", "save    "})
-        s += std::string(label) + " |" + one_row_hex + "   |" + one_row_text + "|\n";
-    return s;
-}
+const std::string descriptor = "00 00 00 00 00 00 02 00"; // no blocks of 512 bytes
 
 } // namespace
 
-// ---- READ CAPACITY -------------------------------------------------------
-
-TEST(Capacity, LastAddressPlusOne)
+TEST(Decoders, ConstructedAnswersAgainstTheReviewedListing)
 {
-    EXPECT_EQ(capacity_text({0x00, 0x00, 0x10, 0x00, 0, 0, 2, 0}),
-              "READ_CAPACITY:\n    Capacity:               4097\n");
-    EXPECT_EQ(capacity_text({0, 0, 0, 0}), "READ_CAPACITY:\n    Capacity:               1\n");
-}
-
-TEST(Capacity, LargeDisksStayPositiveAndWhole)
-{
-    // 2^31 blocks and more used to print negative, and 0xFFFFFFFF as 0.
-    EXPECT_EQ(capacity_text({0xff, 0xff, 0xff, 0xfe}),
-              "READ_CAPACITY:\n    Capacity:               4294967295\n");
-    EXPECT_EQ(capacity_text({0x7f, 0xff, 0xff, 0xff}),
-              "READ_CAPACITY:\n    Capacity:               2147483648\n");
-    EXPECT_EQ(capacity_text({0xff, 0xff, 0xff, 0xff}),
-              "READ_CAPACITY:\n    Capacity:               4294967296\n");
-    uint8_t a[8] = {0x7f, 0xff, 0xff, 0xfe};
-    EXPECT_EQ(capacity_of(a), 2147483647ULL);
-}
-
-// ---- INQUIRY -------------------------------------------------------------
-
-static Bytes disk_inquiry()
-{
-    Bytes a(36, 0);
-    a[0] = 0x00;
-    a[1] = 0x80; // removable
-    a[2] = 0x05; // ANSI 5
-    a[3] = 0x02; // SCSI-2 format
-    a[7] = 0x32; // wide 16, sync, command queuing
-    memcpy(&a[8], "QEMU    ", 8);
-    memcpy(&a[16], "QEMU HARDDISK   ", 16);
-    memcpy(&a[32], "2.5+", 4);
-    return a;
-}
-
-TEST(Inquiry, ThirtySixByteAnswerWholeText)
-{
-    int type = -1;
-    std::string out = inquiry_text(disk_inquiry(), &type);
-    EXPECT_EQ(type, 0);
-    EXPECT_EQ(out, "INQUIRY:\n"
-                   "    Peripheral qualifier:   0 currently connected\n"
-                   "    Peripheral device-type: 0 direct\n"
-                   "    Device-type modifier:   0\n"
-                   "    Removable medium:       Yes\n"
-                   "    ISO version:            0\n"
-                   "    ECMA version:           0\n"
-                   "    ANSI version:           5\n"
-                   "    Async event notific.    No\n"
-                   "    Term.i/o process msg:   No\n"
-                   "    Response data format:   2 (SCSI-2)\n"
-                   "    Relative addressing:    No\n"
-                   "    Wide bus 32:            No\n"
-                   "    Wide bus 16:            Yes\n"
-                   "    Sync transfer:          Yes\n"
-                   "    Linked commands:        No\n"
-                   "    Command queing:         Yes\n"
-                   "    Soft reset:             No\n"
-                   "    Vendor:                 'QEMU    '\n"
-                   "    Product:                'QEMU HARDDISK   '\n"
-                   "    Revision:               '2.5+'\n"
-                   "    Comment1:               '                    '\n"
-                   "    Comment2:               '                                        '\n"
-                   "    Comment3:               '                                        '\n");
-}
-
-TEST(Inquiry, QualifierAndTypeTexts)
-{
-    Bytes a(36, 0);
-    a[0] = 0x3F;
-    int type = -1;
-    std::string out = inquiry_text(a, &type);
-    EXPECT_EQ(type, 31);
-    EXPECT_NE(out.find("    Peripheral qualifier:   1 supported but not connected\n"
-                       "    Peripheral device-type: 31 unknown\n"),
-              std::string::npos)
-        << out;
-    a[0] = 0x80;
-    EXPECT_NE(inquiry_text(a).find("    Peripheral qualifier:   4 Vendor Unique\n"
-                                   "    Peripheral device-type: 0 direct\n"),
-              std::string::npos);
-    a[0] = 0xA0;
-    EXPECT_NE(inquiry_text(a).find("    Peripheral qualifier:   5 Not Known Value!\n"),
-              std::string::npos);
-    a[0] = 0x60;
-    EXPECT_NE(
-        inquiry_text(a).find("    Peripheral qualifier:   3 not supported put to unkown ;-(\n"),
-        std::string::npos);
-
-    const char *names[] = {" direct",   " sequential", " printer", " processor", " worm",
-                           " rodirect", " scanner",    " optical", " changer",   " comm"};
+    std::string all;
+    // READ CAPACITY: the last block address + 1, unsigned and wide.
+    for (const char *a : {"00 00 10 00 00 00 02 00", "00 00 00 00", "7f ff ff fe", "7f ff ff ff",
+                          "ff ff ff fe", "ff ff ff ff"})
+        all += answer_listing(std::string("capacity ") + a, a, true);
+    // INQUIRY: a 36-byte disk answer; every bit field set the other way; text
+    // fields cut at their width or at a zero byte; an all-zero answer.
+    const char *disk = "00 80 05 02 00 00 00 32 51 45 4d 55 20 20 20 20 51 45 4d 55 20 48 41 52 "
+                       "44 44 49 53 4b 20 20 20 32 2e 35 2b",
+               *bits = "00 7f eb c1 00 00 00 c9", *text = "00 00 00 05 78 78 78 00 41 42 00 78*189",
+               *zero = "00*36";
+    for (const char *a : {disk, bits, text, zero}) all += answer_listing("inquiry", a, false);
+    // Every peripheral qualifier and device type.
     for (int t = 0; t < 32; t++) {
-        a[0] = (uint8_t)t;
-        std::string want = "    Peripheral device-type: " + std::to_string(t) +
-                           (t < 10    ? names[t]
-                            : t == 31 ? " unknown"
-                                      : " Not Known Device Type!") +
-                           "\n";
-        EXPECT_NE(inquiry_text(a).find(want), std::string::npos) << want;
+        char a[16];
+        snprintf(a, sizeof a, "%02x", t | (t % 8) << 5);
+        std::string out = answer_listing(std::string("inquiry ") + a, a, false);
+        for (auto &line : split_lines(out))
+            if (!contains(line, "INQUIRY") && (line[0] == '#' || contains(line, "Peripheral")))
+                all += line + "\n";
     }
+    // HexDump: nothing for no bytes; a full row; a short second row under a cut label.
+    Bytes row = hex("00 42 43 44 45 46 47 48 49 4a 4b 4c 4d 4e 4f 7f");
+    Bytes two = hex("30 31 32 33 34 35 36 37 38 39 3a 3b 3c 3d 3e 3f 40");
+    all += listed("HexDump 0, -5, 16, 17", [&] {
+        HexDump(row.data(), 0, "curr");
+        HexDump(row.data(), -5, "curr");
+        HexDump(row.data(), 16, "curr");
+        HexDump(two.data(), 17, "a-very-long-label");
+    });
+    // Mode data: header, block descriptor, the checks between the copies.
+    const std::string d = descriptor,
+                      caching = "17 00 00 08 " + d + " 08 0a 05 12 00 20 01 00 ff ff 00 10";
+    all += mode_listing("no pages", 0, "0b 00 10 08 00 12 34 56 00 00 02 00");
+    all += mode_listing("block counts differ", 0, "0b 00 00 08 00 00 03 e8 00 00 02 00",
+                        "0b 00 00 08 00 00 00 00 00 00 02 00");
+    all += mode_listing("saved mode data length differs", 0, caching, "", "",
+                        "0b 00 00 08 " + d + " 08 0a 00*10");
+    all += mode_listing("changeable mode data length differs", 0, caching,
+                        "0b 00 00 08 " + d + " 08 0a 00*10");
+    all += mode_listing("default block descriptor length 16", 0, "0b 00 00 08 " + d, "",
+                        "0b 00 00 10 " + d);
+    // Pages: whole block with one changeable bit; a field past the page's
+    // end; a 16-bit field on its last byte; the page code's top bits; a page
+    // length that differs; page 3 on a scanner and on a disk; labels cut at
+    // 32; title-only pages and codes outside the table.
+    all += mode_listing("caching page", 0, caching,
+                        "17 00 00 08 " + d + " 08 0a 04 12 00 20 01 00 ff ff 00 10");
+    all += mode_listing("caching page of length 8", 0, "15 00 00 08 " + d + " 08 08 01*8");
+    all += mode_listing("caching page of length 9", 0, "18 00 00 08 " + d + " 08 09 00*8 02 3c 00");
+    all += mode_listing("page code 0xc8", 0, "1f 00 00 08 " + d + " c8 12 00*18");
+    all += mode_listing("changeable length of page 8 differs", 0,
+                        "2b 00 00 08 " + d + " 01 0a 00*10 08 12 00*18",
+                        "2b 00 00 08 " + d + " 01 0a 00*10 08 0a 00*18");
+    const std::string page3 = "23 00 00 08 " + d + " 03 16 12 00 03 e8 00*14 d0 00*3";
+    all += mode_listing("page 3 on a scanner", 6, page3);
+    all += mode_listing("page 3 on a disk", 0, page3);
+    all += mode_listing("long labels", 0, "2f 00 00 08 " + d + " 1d 12 00*18 10 0e 00*14");
+    all +=
+        mode_listing("title only and unknown", 0, "13 00 00 08 " + d + " 12 02 01 02 00 00 1e 00");
+    all += mode_listing("codes outside the table", 0,
+                        "1b 00 00 08 " + d + " 00 00 0f 00 15 00 1c 00 20 00 37 00 39 00 3f 00");
+    EXPECT_EQ(same_as_file(all, "tests/targetscan/listings/decoders.txt"), "");
 }
 
-TEST(Inquiry, BitFieldsAndFormats)
+TEST(Decoders, EveryPageOfTheTable)
 {
-    Bytes a(36, 0);
-    a[1] = 0x7F;               // modifier 127, fixed medium
-    a[2] = 0xC0 | 0x28 | 0x03; // ISO 3, ECMA 5, ANSI 3
-    a[3] = 0xC1;               // AEN, TrmIOP, CCS
-    a[7] = 0xC9;               // RelAdr, Wide32, Linked, SftRe (bit 2 never printed)
-    std::string out = inquiry_text(a);
-    for (const char *line :
-         {"    Device-type modifier:   127\n", "    Removable medium:       No\n",
-          "    ISO version:            3\n", "    ECMA version:           5\n",
-          "    ANSI version:           3\n", "    Async event notific.    Yes\n",
-          "    Term.i/o process msg:   Yes\n", "    Response data format:   1 (CCS)\n",
-          "    Relative addressing:    Yes\n", "    Wide bus 32:            Yes\n",
-          "    Wide bus 16:            No\n", "    Sync transfer:          No\n",
-          "    Linked commands:        Yes\n", "    Command queing:         No\n",
-          "    Soft reset:             Yes\n"})
-        EXPECT_NE(out.find(line), std::string::npos) << line;
-    a[3] = 0x00;
-    EXPECT_NE(inquiry_text(a).find("    Response data format:   0 (Level 0)\n"), std::string::npos);
-    a[3] = 0x05;
-    EXPECT_NE(inquiry_text(a).find("    Response data format:   5 (Not Known Value!)\n"),
-              std::string::npos);
-}
-
-TEST(Inquiry, TextFieldsCutAtWidthAndAtZero)
-{
-    Bytes a(200, 'x');
-    a[0] = a[1] = a[2] = a[3] = a[7] = 0;
-    memcpy(&a[8], "AB\0", 3); // vendor ends early at the zero byte
-    std::string out = inquiry_text(a);
-    EXPECT_NE(out.find("    Vendor:                 'AB      '\n"), std::string::npos);
-    EXPECT_NE(out.find("    Product:                'xxxxxxxxxxxxxxxx'\n"), std::string::npos);
-    EXPECT_NE(out.find("    Revision:               'xxxx'\n"), std::string::npos);
-    EXPECT_NE(out.find("    Comment1:               '" + std::string(20, 'x') + "'\n"),
-              std::string::npos);
-    EXPECT_NE(out.find("    Comment3:               '" + std::string(40, 'x') + "'\n"),
-              std::string::npos);
-}
-
-// ---- HexDump -------------------------------------------------------------
-
-TEST(HexDump, NothingForZeroOrNegativeLength)
-{
-    uint8_t b[4] = {1, 2, 3, 4};
-    EXPECT_EQ(capture_stdout([&] { HexDump(b, 0, "curr"); }), "");
-    EXPECT_EQ(capture_stdout([&] { HexDump(b, -5, "curr"); }), "");
-}
-
-TEST(HexDump, OneFullRow)
-{
-    uint8_t b[16];
-    for (int i = 0; i < 16; i++) b[i] = (uint8_t)(0x41 + i);
-    b[0] = 0x00;
-    b[15] = 0x7f;
-    EXPECT_EQ(capture_stdout([&] { HexDump(b, 16, "curr"); }),
-              "curr     |00 42 43 44 45 46 47 48 49 4a 4b 4c 4d 4e 4f 7f    | BCDEFGHIJKLMNO |\n");
-}
-
-TEST(HexDump, SeventeenBytesPadTheSecondRow)
-{
-    uint8_t b[17];
-    for (int i = 0; i < 17; i++) b[i] = (uint8_t)(0x30 + i);
-    std::string out = capture_stdout([&] { HexDump(b, 17, "a-very-long-label"); });
-    EXPECT_EQ(out,
-              "a-very-l |30 31 32 33 34 35 36 37 38 39 3a 3b 3c 3d 3e 3f    |0123456789:;<=>?|\n"
-              "         |40 " +
-                  std::string(45, ' ') + "   |@" + std::string(15, ' ') + "|\n");
-    // Every row has the same width: 10 + 48 + 4 + 16 + 2.
-    EXPECT_EQ(out.size(), 2u * 80u);
-}
-
-// ---- Mode data: header, block descriptor, checks ---------------------------
-
-TEST(ModeData, NoPagesGivesHeaderAndDescriptorOnly)
-{
-    Bytes a = mode_answer({}, 0, 0x10, 0x123456, 512);
-    ASSERT_EQ(a[0], 11);
-    load_all(a);
-    EXPECT_EQ(mode_text(), header_rows("0", "16") + descriptor_rows("1193046", "512"));
-}
-
-TEST(ModeData, HeadingLineIsExact)
-{
-    load_all(mode_answer({}));
-    std::string out = mode_text();
-    EXPECT_EQ(out.substr(0, mode_heading.size()), mode_heading);
-    EXPECT_EQ(out.substr(mode_heading.size(), 81),
-              "Medium Type                                0           0           0           0\n");
-}
-
-TEST(ModeData, BlockLengthShownWhateverTheBlockCount)
-{
-    Bytes cur = mode_answer({}, 0, 0, 1000, 512), chg = mode_answer({}, 0, 0, 0, 512);
-    load_four(cur, chg, cur, cur);
-    std::string out = mode_text();
-    EXPECT_NE(out.find(row("Block length", "512")), std::string::npos);
-    EXPECT_NE(out.find(row("Number of blocks", "1000", "0", "1000", "1000")), std::string::npos);
-}
-
-TEST(ModeData, UnequalModeDataLengthsEndBeforeTheHeader)
-{
-    Bytes a = mode_answer({page(0x08, Bytes(10, 0))});
-    Bytes b = a;
-    b[0] = 11;
-    load_four(a, a, a, b);
-    EXPECT_EQ(mode_text(), "unequal page length in MODE SENSE PAGE\n");
-    load_four(a, b, a, a);
-    EXPECT_EQ(mode_text(), "unequal page length in MODE SENSE PAGE\n");
-}
-
-TEST(ModeData, BlockDescriptorLengthOtherThanEightEndsAfterHeaderRows)
-{
-    Bytes a = mode_answer({});
-    Bytes b = a;
-    b[3] = 16;
-    load_four(a, a, b, a);
-    EXPECT_EQ(mode_text(), mode_heading + row("Medium Type", "0") + row("Device-specific", "0") +
-                               row("Length of pages(@8)", "8", "8", "16", "8") +
-                               "more than one page in MODE SENSE PAGE\n");
-}
-
-// ---- Mode data: pages ----------------------------------------------------
-
-static std::string caching_dump_row(const Bytes &p)
-{
-    std::string hex, text;
-    for (size_t i = 0; i < 16; i++) {
-        if (i >= p.size()) {
-            hex += "   ";
-            text += ' ';
-            continue;
+    // Four copies of each page of 30 body bytes: the current copy holds each
+    // byte's own offset, the changeable copy all ones, the default copy
+    // zeros and the saved copy 0xa5, so offsets, masks and shifts all show.
+    // Page 3 has one entry for scanners (device type 6) and one for the rest.
+    auto x = [](int v) {
+        char c[4];
+        snprintf(c, sizeof c, "%02x", v);
+        return std::string(c);
+    };
+    std::string all, own;
+    for (int k = 2; k < 32; k++) own += " " + x(k);
+    const PageEntry *last = nullptr;
+    for (int code = 0; code < 64; code++) {
+        for (int type : {6, 0}) {
+            const PageEntry *p = find_page(code, type);
+            if (!p || p == last) continue;
+            last = p;
+            std::string head = "2b 00 00 08 " + descriptor + " " + x(code) + " 1e";
+            all += mode_listing(p->title, type, head + own, head + " ff*30", head + " 00*30",
+                                head + " a5*30");
         }
-        char cell[4];
-        snprintf(cell, sizeof cell, "%02x ", p[i]);
-        hex += cell;
-        text += p[i] >= 32 && p[i] < 127 ? (char)p[i] : ' ';
     }
-    return hex + "   |" + text;
+    EXPECT_EQ(same_as_file(all, "tests/targetscan/listings/all_pages.txt"), "");
 }
 
-TEST(ModePages, CachingPageWholeBlock)
+TEST(Decoders, RigAnswersAgainstTheReviewedListing)
 {
-    Bytes body{0x05, 0x12, 0x00, 0x20, 0x01, 0x00, 0xff, 0xff, 0x00, 0x10};
-    Bytes p = page(0x08, body);
-    Bytes cur = mode_answer({p}), chg = cur;
-    chg[12 + 2] = 0x04; // only write-cache enable is changeable
-    load_four(cur, chg, cur, cur);
-    std::string dump_cur = caching_dump_row(p);
-    Bytes pc = p;
-    pc[2] = 0x04;
-    std::string dump_chg = caching_dump_row(pc);
-    EXPECT_EQ(
-        mode_text(),
-        header_rows() + descriptor_rows() + "\n    Caching Page\n" +
-            "*** Page 0x08:                          curr         chg         def        save\n" +
-            row("Write cache enable", "True") + row("Multiplication factor", "False") +
-            row("Read cache disable", "True", "False", "True", "True") +
-            row("Demand rd reten. pri", "1") + row("Write reten. pri", "2") +
-            row("Dis. pre-fetch xfer-len", "32") + row("Minimum pre-fetch", "256") +
-            row("Maximum pre-fetch:", "65535") + row("Max pre-fetch-ceil", "16") + "curr     |" +
-            dump_cur + "|\n" + "chg      |" + dump_chg + "|\n" + "def      |" + dump_cur + "|\n" +
-            "save     |" + dump_cur + "|\n");
-}
-
-TEST(ModePages, FieldPastThePageShowsOnlyItsLabel)
-{
-    // Length 8: the page is bytes 0-9, so the field at offset 10 is outside.
-    load_all(mode_answer({page(0x08, Bytes(8, 0x01))}));
-    std::string out = mode_text();
-    EXPECT_NE(out.find(row("Maximum pre-fetch:", "257") + "Max pre-fetch-ceil" +
-                       std::string(14, ' ') + "\ncurr     |"),
-              std::string::npos)
-        << out;
-}
-
-TEST(ModePages, SixteenBitFieldOnTheLastByteReadsPastThePage)
-{
-    // Length 9: byte 10 is the last of the page, byte 11 is the next page's code.
-    load_all(mode_answer({page(0x08, {0, 0, 0, 0, 0, 0, 0, 0, 0x02}), page(0x3c, {})}));
-    std::string out = mode_text();
-    EXPECT_NE(out.find(row("Max pre-fetch-ceil", "572")), std::string::npos) << out; // 0x023c
-    EXPECT_NE(out.find("\n*** Page 0x3c:                  \ncurr     |3c 00 "), std::string::npos);
-}
-
-TEST(ModePages, PageCodeIgnoresTheTopTwoBits)
-{
-    load_all(mode_answer({page(0x88, Bytes(18, 0))}));
-    std::string out = mode_text();
-    EXPECT_NE(out.find("\n    Caching Page\n*** Page 0x08:  "), std::string::npos) << out;
-    EXPECT_NE(out.find(row("Write cache enable", "False")), std::string::npos);
-    EXPECT_NE(out.find("curr     |88 12 00"), std::string::npos);
-}
-
-TEST(ModePages, UnequalPageLengthEndsAfterThePreviousPageDumps)
-{
-    Bytes p1 = page(0x01, Bytes(10, 0)), p8 = page(0x08, Bytes(18, 0));
-    Bytes cur = mode_answer({p1, p8});
-    Bytes chg = cur;
-    chg[12 + 12 + 1] = 10; // the changeable copy says the caching page is shorter
-    load_four(cur, chg, cur, cur);
-    std::string out = mode_text();
-    size_t end = out.rfind("save     |01 0a ");
-    ASSERT_NE(end, std::string::npos) << out;
-    EXPECT_EQ(out.substr(out.find('\n', end) + 1), "unequal page length in MODE SENSE PAGE\n");
-    EXPECT_EQ(out.find("Caching Page"), std::string::npos);
-}
-
-TEST(ModePages, PageThreeOnAScannerAndOnADisk)
-{
-    Bytes body(22, 0);
-    body[0] = 0x12; // byte 2
-    body[2] = 0x03; // bytes 4-5
-    body[3] = 0xe8;
-    body[18] = 0xd0; // byte 20: soft, hard sectoring, surface
-    load_all(mode_answer({page(0x03, body)}));
-
-    std::string scanner = mode_text(6);
-    EXPECT_NE(scanner.find("\n    Scanner Measurement Units Page\n*** Page 0x03:"),
-              std::string::npos);
-    EXPECT_NE(scanner.find(row("Basic Measurement Unit", "18") +
-                           row("Measurement Unit Divisor", "1000") + "curr     |"),
-              std::string::npos)
-        << scanner;
-
-    std::string disk = mode_text(0);
-    EXPECT_NE(disk.find("\n    Direct Access Device Format Parameters\n*** Page 0x03:"),
-              std::string::npos);
-    EXPECT_NE(disk.find(row("Tracks/zone", "4608") + row("AltSect/zone", "1000") +
-                        row("AltTrack/zone", "0") + row("AltTrack/LU", "0") +
-                        row("Sect/track", "0") + row("Byte/sect", "0") + row("InterLeave", "0") +
-                        row("Track skew", "0") + row("Cyl. skew", "0") +
-                        row("Soft SECtor formatting", "True") +
-                        row("Hard SECtor formatting", "True") + row("ReMovaBle", "False") +
-                        row("SURFace allocation", "1") + "curr     |"),
-              std::string::npos)
-        << disk;
-}
-
-TEST(ModePages, LongLabelsAreCutAtThirtyTwo)
-{
-    load_all(mode_answer({page(0x1d, Bytes(18, 0)), page(0x10, Bytes(14, 0))}));
-    std::string out = mode_text();
-    for (const char *cut :
-         {"First Data Transfer Element Addr", "Number of Medium Transport Eleme",
-          "First Import Export Element Addr", "Select Data Compression Algorith"}) {
-        std::string line = std::string(cut) + "           0           0           0           0\n";
-        EXPECT_NE(out.find("\n" + line), std::string::npos) << cut;
+    // None of the rig's devices keeps saved values (page control 3 is
+    // refused): the saved copy is the default one, as a device that saved
+    // its defaults would answer.
+    std::string all, dir = std::string(SUITE_SOURCE_DIR) + "/tests/targetscan/fixtures/";
+    for (const char *impl : {"scsi_debug", "virtio-scsi", "lsi53c895a", "megasas"}) {
+        auto answer = [&](const char *command) {
+            std::string s = read_file(dir + impl + "." + command + ".bin");
+            return Bytes(s.begin(), s.end());
+        };
+        static unsigned char data[SCSI_BUFFER_SIZE];
+        load(data, answer("readcap"));
+        all += listed(std::string(impl) + " capacity", [&] { print_capacity(data); });
+        load(data, answer("inquiry"));
+        all += listed(std::string(impl) + " inquiry", [&] { print_inquiry(data); });
+        load(bcur, answer("mode-pc0"));
+        load(bchg, answer("mode-pc1"));
+        load(bdef, answer("mode-pc2"));
+        load(bsav, answer("mode-pc2"));
+        all += listed(std::string(impl) + " mode data", [&] { print_mode_data(0); });
     }
-    EXPECT_EQ(out.find("Transfer Element Address"), std::string::npos);
-    EXPECT_EQ(out.find("Compression Algorithm"), std::string::npos);
+    EXPECT_EQ(same_as_file(all, "tests/targetscan/listings/rig.txt"), "");
 }
 
-TEST(ModePages, TitleOnlyAndUnknownPages)
+TEST(Decoders, RandomAnswersNeverReadOutsideTheBuffers)
 {
-    load_all(mode_answer({page(0x12, {1, 2}), page(0x00, {}), page(0x1e, {})}));
-    std::string out = mode_text();
-    EXPECT_EQ(out, header_rows() + descriptor_rows() +
-                       "\n    Medium Partition Page(2)\n*** Page 0x12:                  \n" +
-                       dumps("12 02 01 02 " + std::string(36, ' '), std::string(16, ' ')) +
-                       "\n*** Page 0x00:                  \n" +
-                       dumps("00 00 " + std::string(42, ' '), std::string(16, ' ')) +
-                       "\n    Transport Geometry Parameters\n*** Page 0x1e:                  \n" +
-                       dumps("1e 00 " + std::string(42, ' '), std::string(16, ' ')));
+    // Bytes of no device, the same in all four copies: the walk must stay
+    // inside the 8000-byte buffers whatever the lengths say (the sanitizer
+    // build checks the reads); then lengths at the ends of their range.
+    std::mt19937 rng(12345);
+    const int ends[] = {0, 1, 2, 3, 254, 255};
+    for (int round = 0; round < 306; round++) {
+        Bytes a(SCSI_BUFFER_SIZE, 0xff);
+        if (round < 300) {
+            for (auto &b : a) b = (unsigned char)rng();
+            if (round % 2) a[0] = 255;
+        } else {
+            a[0] = (unsigned char)ends[round - 300];
+        }
+        a[3] = 8;
+        for (unsigned char *b : {bcur, bchg, bdef, bsav}) load(b, a);
+        std::string out;
+        EXPECT_EQ(in_child([&] { print_mode_data(round % 8); }, &out), 0) << round;
+        EXPECT_FALSE(out.empty()) << round;
+    }
 }
