@@ -9,32 +9,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-[[noreturn]] static void usage()
-{
-    printf("!ERROR: lanerx: Insufficient or improper argument.\n");
-    printf("Usage : lanerx -d <devicename> [ -b <baudrate> ]\n");
-    exit(1);
-}
+static const char usage[] = "!ERROR: lanerx: Insufficient or improper argument.\n"
+                            "Usage : lanerx -d <devicename> [ -b <baudrate> ]\n";
 
 int main(int argc, char **argv)
 {
-    const char *device = nullptr, *baud = "9600";
-    bool verbose = false;
-    int c;
-    while ((c = getopt(argc, argv, "d:b:m:v")) != -1) {
-        switch (c) {
-        case 'd': device = optarg; break;
-        case 'b': baud = optarg; break;
-        case 'm': break; // accepted, no effect
-        case 'v': verbose = true; break;
-        default: usage();
-        }
-    }
-    if (!device) usage();
-    const Speed &speed = convert_speed(baud, ALL_SPEEDS, "!ERROR: Invalid baud rate\n",
+    Options o = read_options(argc, argv, "d:b:m:v", usage);
+    const Speed &speed = convert_speed(o.baud, ALL_SPEEDS, "!ERROR: Invalid baud rate\n",
                                        "See the termio(7I) man page for supported baud rates.\n");
     install_sighup(SIG_REPORT_DEVNAM);
-    setup(device,
+    setup(o.device,
           {O_RDONLY,
            T_IXON | T_IXOFF,
            T_OPOST,
@@ -45,14 +29,14 @@ int main(int argc, char **argv)
            {"!ERROR: ioctl failed to set terminal parameters.\n", PATH_PERROR}},
           speed);
     cnt = 0;
-    read_block(verbose, {"!ERROR: Device read failed.\n", PATH_PERROR});
+    read_block(o.verbose, {"!ERROR: Device read failed.\n", PATH_PERROR});
     close(fd);
 
     // A fixed name in /tmp, written as root: never through a planted link.
     fdf = open("/tmp/devnam", O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666);
     if (fdf < 0) fail({"!ERROR: /tmp/devnam open failed.\n", PERROR});
-    size_t len = strlen(device);
-    if (!append(fdf, device, len) || close(fdf) != 0)
+    size_t len = strlen(o.device);
+    if (!append(fdf, o.device, len) || close(fdf) != 0)
         fail({"!ERROR: Write /tmp/devnam failed.\n", PERROR});
     return 0;
 }

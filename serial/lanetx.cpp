@@ -8,32 +8,18 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-[[noreturn]] static void usage()
-{
-    printf("!ERROR: lanetx : Insufficient or improper argument.\n");
-    printf("Usage : lanetx  -d <devicename> [-b <baud_rate>] \n");
-    exit(1);
-}
+static const char usage[] = "!ERROR: lanetx : Insufficient or improper argument.\n"
+                            "Usage : lanetx  -d <devicename> [-b <baud_rate>] \n";
 
 int main(int argc, char **argv)
 {
-    const char *device = nullptr, *baud = "9600";
-    int c;
-    while ((c = getopt(argc, argv, "d:b:m:")) != -1) {
-        switch (c) {
-        case 'd': device = optarg; break;
-        case 'b': baud = optarg; break;
-        case 'm': break; // accepted, no effect
-        default: usage();
-        }
-    }
-    if (!device) usage();
-    const Speed &speed = convert_speed(baud, ALL_SPEEDS, "!ERROR: Invalid baud rate\n",
+    Options o = read_options(argc, argv, "d:b:m:", usage);
+    const Speed &speed = convert_speed(o.baud, ALL_SPEEDS, "!ERROR: Invalid baud rate\n",
                                        "See the termio(7I) man page for supported baud rates.\n");
     long period = budget("RUNPRD", {"!ERROR: Unable to get RUNPRD variable.", ERR});
     time_t deadline = deadline_after(time(nullptr), period);
     install_sighup(SIG_REPORT_FLUSH);
-    setup(device,
+    setup(o.device,
           {O_WRONLY,
            T_IXON | T_IXOFF,
            T_OPOST,

@@ -1,5 +1,5 @@
 // lineclose-rx: the receiver of the hang-up pair. Reads pattern blocks,
-// reporting every read, until its RUNTIME budget or its byte limit (-m, cut
+// reporting every read, until its RUNTIME budget or its byte o.limit (-m, cut
 // to a multiple of 95) runs out; its port hangs up the line on that close.
 #include "platform/termio.h"
 #include "serial/serial.h"
@@ -10,33 +10,18 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-[[noreturn]] static void usage()
-{
-    printf("!ERROR: lineclose-rx: Insufficient or improper argument.\n");
-    printf("Usage : lineclose-rx  -d <devicename> [ -b <baudrate> ]\n");
-    exit(1);
-}
+static const char usage[] = "!ERROR: lineclose-rx: Insufficient or improper argument.\n"
+                            "Usage : lineclose-rx  -d <devicename> [ -b <baudrate> ]\n";
 
 int main(int argc, char **argv)
 {
-    const char *device = nullptr, *baud = "9600";
-    int limit = 0;
-    int c;
-    while ((c = getopt(argc, argv, "d:b:m:")) != -1) {
-        switch (c) {
-        case 'd': device = optarg; break;
-        case 'b': baud = optarg; break;
-        case 'm': limit = to_int(optarg) / 95 * 95; break;
-        default: usage();
-        }
-    }
-    if (!device) usage();
-    const Speed &speed = convert_speed(baud, LINECLOSE_SPEEDS, "!ERROR: Invalid baud rate.\n",
+    Options o = read_options(argc, argv, "d:b:m:", usage);
+    const Speed &speed = convert_speed(o.baud, LINECLOSE_SPEEDS, "!ERROR: Invalid baud rate.\n",
                                        "See termio(7I) man page for supported baud rate!\n");
     long runtime = budget("RUNTIME", {"!ERROR: Unable to get RUNTIME variable.\n", ERR});
     time_t deadline = deadline_after(time(nullptr), runtime);
     install_sighup(SIG_REPORT);
-    setup(device,
+    setup(o.device,
           {O_RDONLY,
            T_IXON | T_IXOFF,
            T_OPOST,
@@ -50,7 +35,7 @@ int main(int argc, char **argv)
 
     while (time(nullptr) < deadline) {
         read_block(true, {"!ERROR: Device read failed.\n", PATH_PERROR});
-        if (limit > 0 && cnt >= limit) {
+        if (o.limit > 0 && cnt >= o.limit) {
             printf("MAX\n");
             close(fd);
             return 0;

@@ -9,33 +9,18 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-[[noreturn]] static void usage()
-{
-    printf("!ERROR: lineclose-tx : Insufficient or improper argument.\n");
-    printf("Usage : lineclose-tx  -d <devicename> [-b <baud_rate>] \n");
-    exit(1);
-}
+static const char usage[] = "!ERROR: lineclose-tx : Insufficient or improper argument.\n"
+                            "Usage : lineclose-tx  -d <devicename> [-b <baud_rate>] \n";
 
 int main(int argc, char **argv)
 {
-    const char *device = nullptr, *baud = "9600";
-    int limit = 0;
-    int c;
-    while ((c = getopt(argc, argv, "d:b:m:")) != -1) {
-        switch (c) {
-        case 'd': device = optarg; break;
-        case 'b': baud = optarg; break;
-        case 'm': limit = to_int(optarg) / 95 * 95; break;
-        default: usage();
-        }
-    }
-    if (!device) usage();
-    const Speed &speed = convert_speed(baud, LINECLOSE_SPEEDS, "!ERROR: Invalid baud rate.\n",
+    Options o = read_options(argc, argv, "d:b:m:", usage);
+    const Speed &speed = convert_speed(o.baud, LINECLOSE_SPEEDS, "!ERROR: Invalid baud rate.\n",
                                        "See termio(7I) man page for supported baud rate\n");
     long runtime = budget("RUNTIME", {"!ERROR: Unable to get RUNTIME variable.", ERR});
     time_t deadline = deadline_after(time(nullptr), runtime);
     install_sighup(SIG_REPORT);
-    setup(device,
+    setup(o.device,
           {O_WRONLY,
            T_IXON | T_IXOFF,
            T_OPOST,
@@ -56,7 +41,7 @@ int main(int argc, char **argv)
         }
         cnt += n;
         printf("W%d %d/%lld\n", (int)getpid(), (int)n, cnt);
-        if (limit > 0 && cnt >= limit) {
+        if (o.limit > 0 && cnt >= o.limit) {
             printf("MAX\n");
             close(fd);
             return 0;

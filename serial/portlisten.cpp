@@ -8,31 +8,18 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-[[noreturn]] static void usage()
-{
-    printf("!ERROR: portlisten : Insufficient or improper argument.\n");
-    printf("Usage : portlisten  -d <devicename> \n");
-    printf("\t [ -b <baudrate> ] \n");
-    exit(1);
-}
+static const char usage[] = "!ERROR: portlisten : Insufficient or improper argument.\n"
+                            "Usage : portlisten  -d <devicename> \n"
+                            "\t [ -b <baudrate> ] \n";
 
 int main(int argc, char **argv)
 {
-    const char *device = nullptr, *baud = "9600";
-    int c;
-    while ((c = getopt(argc, argv, "d:b:")) != -1) {
-        switch (c) {
-        case 'd': device = optarg; break;
-        case 'b': baud = optarg; break;
-        default: usage();
-        }
-    }
-    if (!device) usage();
-    const Speed &speed = convert_speed(baud, ALL_SPEEDS, "!ERROR: Invalid baud rate.\n",
+    Options o = read_options(argc, argv, "d:b:", usage);
+    const Speed &speed = convert_speed(o.baud, ALL_SPEEDS, "!ERROR: Invalid baud rate.\n",
                                        "See termio(7I) man page for supported baud rate!\n");
     install_sighup(SIG_CLOSE);
 
-    setup(device,
+    setup(o.device,
           {O_RDWR,
            T_IXON | T_IXOFF,
            0,

@@ -12,38 +12,19 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-[[noreturn]] static void usage()
-{
-    printf("!ERROR: rxpac : Insufficient or improper argument.\n");
-    printf("Usage : rxpace ( -n | -s ) -d <devicename> \n");
-    printf("\t [ -b <baudrate> ] \n");
-    exit(1);
-}
+static const char usage[] = "!ERROR: rxpac : Insufficient or improper argument.\n"
+                            "Usage : rxpace ( -n | -s ) -d <devicename> \n"
+                            "\t [ -b <baudrate> ] \n";
 
 int main(int argc, char **argv)
 {
-    int mode = 0;
-    const char *device = nullptr, *baud = "9600";
-    int c;
-    while ((c = getopt(argc, argv, "snd:b:")) != -1) {
-        switch (c) {
-        case 's':
-        case 'n':
-            if (mode && mode != c) usage();
-            mode = c;
-            break;
-        case 'd': device = optarg; break;
-        case 'b': baud = optarg; break;
-        default: usage();
-        }
-    }
-    if (!mode || !device) usage();
-    const Speed &speed = convert_speed(baud, ALL_SPEEDS, "!ERROR: Invalid baud rate.\n",
+    Options o = read_options(argc, argv, "snd:b:", usage);
+    const Speed &speed = convert_speed(o.baud, ALL_SPEEDS, "!ERROR: Invalid baud rate.\n",
                                        "See termio(7I) man page for supported baud rate!\n");
     install_sighup(SIG_CLOSE);
-    setup(device,
+    setup(o.device,
           {O_RDONLY,
-           mode == 's' ? T_IXON | T_IXOFF : 0,
+           o.mode == 's' ? T_IXON | T_IXOFF : 0,
            T_OPOST,
            T_CS8 | T_CREAD | T_CLOCAL,
            0,
@@ -55,17 +36,17 @@ int main(int argc, char **argv)
     if (capture < 0) fail({"!ERROR: /tmp/rxpace.tmp open failed.", PERROR});
 
     long long t0 = gethrtime();
-    Ending end = receive_blocks({mode == 's' ? capture : -1,
+    Ending end = receive_blocks({o.mode == 's' ? capture : -1,
                                  {"!ERROR:Read error.", PERROR},
                                  {"!ERROR: Write /tmp/rxpace.tmp failed.", PERROR},
-                                 mode == 's'});
+                                 o.mode == 's'});
     if (end == AT_MARKER) {
         close(fd);
         long long t1 = gethrtime();
-        if (mode == 's' && flow_rate(cnt, t1 - t0) >= speed.rate)
+        if (o.mode == 's' && flow_rate(cnt, t1 - t0) >= speed.rate)
             fail({"!ERROR: Flow control does not happen at all.", PERROR});
     }
-    if (mode == 'n') (void)!write(capture, "PASS", 4);
+    if (o.mode == 'n') (void)!write(capture, "PASS", 4);
     close(capture);
     return 0;
 }

@@ -1,7 +1,8 @@
 // What the eight serial line programs share: the test pattern and its block,
-// the speed table, port set-up, the time budgets, the signal handler, capture
-// files, and the block sending and receiving that two pairs use. Each program
-// passes its own messages and settings as data.
+// the command line and speed table, the time budgets, port set-up and the
+// signal handler (port.cpp), capture files and the block sending and
+// receiving (transfer.cpp). Each program passes its own messages and settings
+// as data.
 #pragma once
 #include <cstddef>
 #include <ctime>
@@ -13,7 +14,6 @@ extern char ibuf[BLOCK + 1];       // one block, and a NUL when echoed as text
 extern int fd;        // the port, global so that the signal handler can close it
 extern long long cnt; // bytes transferred so far
 extern int fdf;       // lanerx's device-name file, -1 when not open
-extern const char *port_path;
 
 // How a failure is reported: printed on standard output or standard error, by
 // perror, or by perror of the device path first and then of the text.
@@ -22,8 +22,20 @@ struct Msg {
     const char *text;
     How how;
 };
-void report(const Msg &m);
-[[noreturn]] void fail(const Msg &m); // report, exit 1
+[[noreturn]] void fail(const Msg &m); // reports, exits 1
+
+// The options every program reads: -d and -b; -s and -n (the flow-control
+// pair: exactly one, either may repeat); -m (cut to a multiple of 95); -v.
+// Only the letters in optstring are taken. An argument error, or no -d (or
+// neither -s nor -n where they are taken), prints usage on standard output
+// and exits 1.
+struct Options {
+    int mode = 0; // 's', 'n' or 0
+    const char *device = nullptr, *baud = "9600";
+    int limit = 0;
+    bool verbose = false;
+};
+Options read_options(int argc, char **argv, const char *optstring, const char *usage);
 
 struct Speed {
     const char *text;
@@ -33,17 +45,13 @@ extern const Speed speed_table[14];
 constexpr int ALL_SPEEDS = 14;
 constexpr int LINECLOSE_SPEEDS = 11; // up to "153600"
 
-// The first of the leading `rows` rows of speed_table equal to value, or null.
-const Speed *find_speed(const char *value, int rows);
-// As find_speed; a value that names no row prints the program's two lines on
-// standard output and exits 1.
+// The first of the leading `rows` rows of speed_table equal to value; a value
+// that names none prints the program's two lines on standard output and
+// exits 1.
 const Speed &convert_speed(const char *value, int rows, const char *line1, const char *line2);
 
-// A decimal number as atoi and atol read one, held to the type's range.
-int to_int(const char *text);
-long to_long(const char *text);
-
-// The time budget in the environment variable; absent, reports and exits 1.
+// The time budget in the environment variable (read as atol does, held to
+// long's range); absent, reports and exits 1.
 long budget(const char *name, const Msg &missing);
 // start + seconds, held to the range of time_t.
 time_t deadline_after(time_t start, long seconds);
@@ -85,11 +93,10 @@ struct Sender {
 // port accepted), then the last capture line and the end marker.
 void send_blocks(const Sender &s, time_t deadline);
 
-constexpr long PAUSE_BYTES = 110700; // 3690 blocks
 struct Receiver {
     int capture; // -1 when nothing is captured during the transfer
     Msg read_failed, capture_failed;
-    bool pace; // sleep a second after every PAUSE_BYTES
+    bool pace; // sleep a second after every 110700 bytes
 };
 enum Ending { AT_EOF, AT_MARKER };
 // Receives blocks until end of file ("EOF" printed) or the end marker (the

@@ -9,40 +9,21 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-[[noreturn]] static void usage()
-{
-    printf("!ERROR: txpac : Insufficient or improper argument\n");
-    printf("Usage : txpace ( -n | -s ) -d <devicename> \n");
-    printf("\t [ -b <baudrate> ] \n");
-    exit(1);
-}
+static const char usage[] = "!ERROR: txpac : Insufficient or improper argument\n"
+                            "Usage : txpace ( -n | -s ) -d <devicename> \n"
+                            "\t [ -b <baudrate> ] \n";
 
 int main(int argc, char **argv)
 {
-    int mode = 0;
-    const char *device = nullptr, *baud = "9600";
-    int c;
-    while ((c = getopt(argc, argv, "snd:b:")) != -1) {
-        switch (c) {
-        case 's':
-        case 'n':
-            if (mode && mode != c) usage();
-            mode = c;
-            break;
-        case 'd': device = optarg; break;
-        case 'b': baud = optarg; break;
-        default: usage();
-        }
-    }
-    if (!mode || !device) usage();
-    const Speed &speed = convert_speed(baud, ALL_SPEEDS, "!ERROR: Invalid baud rate.\n",
+    Options o = read_options(argc, argv, "snd:b:", usage);
+    const Speed &speed = convert_speed(o.baud, ALL_SPEEDS, "!ERROR: Invalid baud rate.\n",
                                        "See termio(7I) man page for supported baud rate\n");
     long runtime = budget("RUNTIME", {"!ERROR: Unable to get RUNTIME variable.", OUT});
     time_t deadline = deadline_after(deadline_after(time(nullptr), runtime), -30);
     install_sighup(SIG_CLOSE);
 
     Port port = {O_WRONLY,
-                 mode == 's' ? T_IXON | T_IXOFF : 0,
+                 o.mode == 's' ? T_IXON | T_IXOFF : 0,
                  T_OPOST,
                  T_CS8 | T_CREAD | T_CLOCAL,
                  0,
@@ -50,14 +31,14 @@ int main(int argc, char **argv)
                  {"!ERROR: ioctl failed to get terminal parameters .\n", OUT},
                  {"!ERROR: ioctl failed to set terminal parameters.\n", OUT}};
     int capture = -1;
-    if (mode == 's') {
+    if (o.mode == 's') {
         printf("Software flow control\n");
-        setup(device, port, speed);
+        setup(o.device, port, speed);
         capture = open_capture("/tmp/txpace.tmp");
         if (capture < 0) fail({"!ERROR: /tmp/txpace.tmp open failed. \n", OUT});
     } else {
         printf("No flow control\n");
-        setup(device, port, speed);
+        setup(o.device, port, speed);
     }
 
     send_blocks({capture,

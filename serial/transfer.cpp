@@ -1,0 +1,99 @@
+// Capture files, and the blocks that the programs send and receive.
+#include "serial/serial.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+int open_capture(const char *path)
+{
+    // Fixed names in /tmp, written as root: a link planted there must not
+    // redirect the write.
+    return open(path, O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW, 0666);
+}
+
+bool append(int file, const void *data, size_t n)
+{
+    return write(file, data, n) == (ssize_t)n;
+}
+
+void send_blocks(const Sender &s, time_t deadline)
+{
+    while (time(nullptr) < deadline) {
+        const char *pos = obuf;
+        size_t left = BLOCK;
+        while (left > 0) {
+            ssize_t n = write(fd, pos, left);
+            if (n < 0) fail(s.write_failed); // a refused write is no byte count
+            if (s.capture >= 0 && !append(s.capture, pos, n)) fail(s.capture_failed);
+            cnt += n;
+            pos += n;
+            left -= n;
+        }
+        if (s.capture >= 0 && !append(s.capture, "\n", 1)) fail(s.capture_failed);
+    }
+    if (s.capture >= 0) (void)!write(s.capture, "\n", 1);
+    (void)!write(fd, s.marker, s.marker_len);
+}
+
+constexpr long PAUSE_BYTES = 110700; // 3690 blocks
+
+Ending receive_blocks(const Receiver &r)
+{
+    long paused = 0;
+    for (;;) {
+        char *pos = ibuf;
+        size_t left = BLOCK;
+        while (left > 0) {
+            ssize_t n = read(fd, pos, left);
+            if (n == 0) {
+                printf("EOF\n");
+                return AT_EOF;
+            }
+            if (n < 0) fail(r.read_failed);
+            if (const char *bang = (const char *)memrchr(pos, '!', n)) {
+                size_t p = bang - pos;
+                cnt += p;
+                if (r.capture >= 0 && (!append(r.capture, pos, p) || !append(r.capture, "\n", 1)))
+                    fail(r.capture_failed);
+                return AT_MARKER;
+            }
+            if (r.capture >= 0 && !append(r.capture, pos, n)) fail(r.capture_failed);
+            cnt += n;
+            paused += n;
+            pos += n;
+            left -= n;
+        }
+        if (r.capture >= 0 && !append(r.capture, "\n", 1)) fail(r.capture_failed);
+        // Reads stay within a block, so the count meets the mark exactly.
+        if (r.pace && paused == PAUSE_BYTES) {
+            sleep(1);
+            paused = 0;
+        }
+    }
+}
+
+void read_block(bool verbose, const Msg &read_failed)
+{
+    size_t got = 0;
+    while (got < BLOCK) {
+        ssize_t n = read(fd, ibuf + got, BLOCK - got);
+        if (n == 0) {
+            printf("EOF\n");
+            close(fd);
+            exit(0);
+        }
+        if (n < 0) fail(read_failed); // nothing to fill the block from
+        if (verbose) printf("R%d %d\n", (int)getpid(), (int)n);
+        cnt += n;
+        got += n;
+    }
+}
+
+long long flow_rate(long long bytes, long long ns)
+{
+    if (ns <= 0) ns = 1;
+    return (long long)((__int128)bytes * 1000000000 / ns);
+}
