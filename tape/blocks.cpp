@@ -1,16 +1,7 @@
+// The block pattern.
 #include "tape/blocks.h"
 
 #include <cstdlib>
-
-bool block_size_ok(int blocksize_kb)
-{
-    return blocksize_kb > 0 && blocksize_kb <= MAX_BLOCK_KB;
-}
-
-long long block_limit(int blocksize_kb, int megabytes)
-{
-    return (long long)(1024 / blocksize_kb) * megabytes;
-}
 
 unsigned char *pattern_alloc(long long block_bytes)
 {
@@ -23,9 +14,4 @@ unsigned char *pattern_alloc(long long block_bytes)
 const unsigned char *pattern_block(const unsigned char *table, long long n)
 {
     return table + (n & 255);
-}
-
-double megabytes_of(long long bytes)
-{
-    return (double)bytes / 1048576;
 }

@@ -1,5 +1,5 @@
-// What reelflood and reelcheck agree on: the block pattern, the block limit
-// and the block sizes they accept.
+// What reelflood and reelcheck agree on: the command line, the drive, the
+// block pattern and the totals that end a run.
 //
 // Byte i of block n (counted from 1) holds (n + i) mod 256. The pattern of
 // block n is the run of bytes starting at offset n mod 256 of one table that
@@ -8,19 +8,23 @@
 // not wait for the pattern.
 #pragma once
 
-// Block sizes in kilobytes: positive, and the byte count fits an int.
-constexpr int MAX_BLOCK_KB = 2097151;
-
-bool block_size_ok(int blocksize_kb);
-
-// (1024 / blocksize) x megabytes, the division first; 0 or less is no limit.
-// In 64 bits: an int wraps for -b 1 -s 3000000 and would lift the limit.
-long long block_limit(int blocksize_kb, int megabytes);
+struct Tape {
+    int fd;          // the drive, open read-write
+    long long limit; // blocks to transfer; 0 or less: to the end
+    long long bsize; // bytes a block
+};
+// Reads the options "b:d:ns:" (block size in KB, device, no rewind, length in
+// MB), opens the device and rewinds it unless -n. A bad option, a leftover
+// argument or a block size that is not positive or whose byte count does not
+// fit an int prints usage on standard error; an open or rewind that fails is
+// reported with the device's path; both exit 1.
+Tape open_tape(int argc, char **argv, const char *usage);
 
 // The pattern table for blocks of block_bytes (malloc'd), or nullptr.
 unsigned char *pattern_alloc(long long block_bytes);
 // Block n's pattern, block_bytes long, inside the table.
 const unsigned char *pattern_block(const unsigned char *table, long long n);
 
-// Megabytes (1048576 bytes) of a byte count, for the totals.
-double megabytes_of(long long bytes);
+// Prints "%lld blocks" with n (none when n < 0) and the total of bytes in
+// megabytes on standard output, and exits with status.
+[[noreturn]] void report_end(long long n, long long bytes, int status);

@@ -2,7 +2,6 @@
 // small tmpfs of the test's private mount namespace. With -n (no rewind) the
 // write that does not fit fails with ENOSPC, as at the end of a tape, and a
 // read past the last block returns 0, as at the end of the recorded data.
-#include "tape/blocks.h"
 #include "tests/support/mountns.h"
 #include "tests/support/process.h"
 #include "tests/support/text.h"
@@ -57,6 +56,8 @@ const Case kCases[] = {
     {6144, nullptr, "reelflood -nb 2048 -s5 -d TAPE", 0, ENOSPC_LINE, "4 blocks\n6.00Mb total\n"},
     {5120, nullptr, "reelflood -n -b 64 -d TAPE", 0, ENOSPC_LINE, "81 blocks\n5.00Mb total\n"},
     {5120, nullptr, "reelflood -n -b 64 -s 3 -d TAPE", 0, "As instructed, wrote ", "48 blocks\n3.00Mb total\n"},
+    // The limit is (1024 / 3) x 3, the division first: 1023 blocks.
+    {5120, nullptr, "reelflood -n -b 3 -s 3 -d TAPE", 0, "As instructed, wrote ", "1023 blocks\n3.00Mb total\n"},
     // 1024 x 4194305 is 2^32 + 1024: in 32 bits the limit would be 1024 blocks.
     {2048, nullptr, "reelflood -n -b 1 -s 4194305 -d TAPE", 0, ENOSPC_LINE, "2049 blocks\n2.00Mb total\n"},
     // 5140 KB: 160 blocks and 20480 bytes.
@@ -161,14 +162,6 @@ TEST(Tape, BuffersThatCannotBeHadEndTheRun)
         EXPECT_EQ(r.err, "!ERROR: out of memory\n") << prog;
         EXPECT_EQ(r.out, "") << prog;
     }
-}
-
-TEST(Tape, BlockLimitIsSixtyFourBit)
-{
-    EXPECT_EQ(block_limit(32, 10), 320);
-    EXPECT_EQ(block_limit(3, 1), 341);
-    EXPECT_EQ(block_limit(2048, 5), 0);
-    EXPECT_EQ(block_limit(1, 3000000), 3072000000LL);
 }
 
 } // namespace
