@@ -19,6 +19,8 @@ void decode_query(const char *query, FILE *out);
 // pair of its own.
 void decode_body(FILE *in, long long cl, FILE *out);
 
+// The request body (body.cpp).
+
 // CONTENT_LENGTH as a leading decimal integer: 0 when unset or not a number,
 // saturated when it does not fit.
 long long content_length(const char *value);
