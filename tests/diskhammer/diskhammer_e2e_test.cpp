@@ -3,12 +3,10 @@
 // transcripts/, exit statuses, what is left on disk, and the mends for
 // unsafe or misreported cases.
 #include "platform/mounts.h"
-#include "tests/support/held.h"
 #include "tests/support/mountns.h"
 #include "tests/support/process.h"
 #include "tests/support/text.h"
 #include "tests/support/tmpdir.h"
-#include "tests/support/transcript.h"
 
 #include <csignal>
 #include <cstring>
@@ -22,6 +20,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -317,11 +316,15 @@ TEST_F(Dh, FailingWriteBackIsReportedNotCrashed)
 
 // ---- Runs held before they start: their test directory is known ----
 
+// A run is held before exec until released, so that the test learns its
+// process id first (and so its test directory) and can prepare the run's
+// way. Its output goes to memory: the namespace has no writable file system.
 class DhHeld : public Dh
 {
   protected:
     std::string mnt, dir, file;
-    std::unique_ptr<HeldRun> run;
+    pid_t pid = -1;
+    int out = -1;
 
     void SetUp() override
     {
@@ -331,11 +334,35 @@ class DhHeld : public Dh
         mnt = t / "mnt";
         ASSERT_TRUE(ns.tmpfs(mnt, "dh_held", "size=2m"));
     }
+    void TearDown() override
+    {
+        if (pid > 0) kill(-pid, SIGKILL), wait_for(pid, 10);
+        if (out >= 0) close(out);
+    }
     void start(const Args &args)
     {
-        run = std::make_unique<HeldRun>(Args{bin_path("diskhammer")} + tiny + args);
-        dir = mnt + "/fs_testdir." + std::to_string(run->pid);
+        if (out >= 0) close(out);
+        out = memfd_create("held", 0);
+        std::string to = "/proc/self/fd/" + std::to_string(out);
+        pid = spawn(Args{bin_path("diskhammer")} + tiny + args, "", to, to, [] {
+            setpgid(0, 0);
+            raise(SIGSTOP);
+        });
+        dir = mnt + "/fs_testdir." + std::to_string(pid);
         file = dir + "/test_file";
+    }
+    void release()
+    {
+        waitpid(pid, nullptr, WUNTRACED);
+        kill(pid, SIGCONT);
+    }
+    std::string output() { return read_file("/proc/self/fd/" + std::to_string(out)); }
+    // The run's child (waits up to 10 s for one), or -1.
+    pid_t child()
+    {
+        std::vector<pid_t> v;
+        poll_until(10, [&] { return !(v = children_of(pid)).empty(); });
+        return v.empty() ? -1 : v[0];
     }
 };
 
@@ -388,22 +415,24 @@ TEST_F(DhHeld, EndingsAndThingsPlantedInItsWay)
         } else {
             ASSERT_EQ(shell(fill(c.plant, v)), 0) << c.plant;
         }
-        run->release();
+        release();
         if (lock) {
-            ASSERT_TRUE(wait_lock_waiter(file)) << run->output();
-            if (c.sig)
-                kill(c.group ? -run->pid : run->child(), c.sig);
-            else
+            ASSERT_TRUE(wait_lock_waiter(file)) << output();
+            if (c.sig) {
+                pid_t to = c.group ? -pid : child();
+                ASSERT_NE(to, -1) << output();
+                kill(to, c.sig);
+            } else {
                 shell("head -c 4m /dev/zero > " + mnt + "/fill 2>/dev/null");
+            }
             close(fd);
         }
-        int status = run->wait();
+        int status = wait_for(pid, 60, SIGKILL);
+        pid = -1;
         std::string why = std::string(c.plant) + " " + std::to_string(c.sig);
-        EXPECT_TRUE(c.killed_by ? WIFSIGNALED(status) && WTERMSIG(status) == c.killed_by
-                                : WIFEXITED(status) && WEXITSTATUS(status) == c.exit)
-            << why << ": " << status;
+        EXPECT_EQ(status, c.killed_by ? 128 + c.killed_by : c.exit) << why;
         EXPECT_TRUE(poll_until(10, [&] { return file_exists(dir) == c.dir_left; })) << why;
-        std::string out = run->output();
+        std::string out = output();
         EXPECT_TRUE(std::regex_search(out, std::regex(fill(c.output, v)))) << why << ": " << out;
         EXPECT_EQ(contains(out, "Test Execution Completed"), !c.exit && !c.killed_by) << why;
         unlink((mnt + "/fill").c_str());

@@ -9,7 +9,6 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -59,28 +58,20 @@ struct Sink {
                      std::to_string(port), "::1"},
                     "", dir / "out", dir / "err");
     }
-    ~Sink() { wait_for(pid, 1); }
+    ~Sink() { wait_for(pid, 1, SIGKILL); }
     int connect() const { return peer_connect("::1", port); }
     // The receivers in the order of their fork, once there are n.
     std::vector<pid_t> receivers(size_t n) const
     {
         std::vector<pid_t> v;
-        std::string children =
-            "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
-        poll_until(30, [&] {
-            std::istringstream in(read_file(children));
-            v.clear();
-            for (pid_t p; in >> p;) v.push_back(p);
-            return v.size() == n;
-        });
+        poll_until(30, [&] { return (v = children_of(pid)).size() == n; });
         return v;
     }
     // Waits for netsink; its stdout must be the bound line, `middle`, the
     // waiting line and one process line for each receiver status.
     void expect(int status, const Lines &middle, const std::vector<int> &statuses, const Lines &err)
     {
-        int st = wait_for(pid, 60);
-        EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == status) << st;
+        EXPECT_EQ(wait_for(pid, 60, SIGKILL), status);
         Lines out = cat({"Server ::1 port " + std::to_string(port) + " is bound."}, middle);
         out.push_back("Waiting for child processes...");
         for (int s : statuses)

@@ -249,7 +249,7 @@ TEST_F(Serial, EachProgramSetsItsPortAndEverySpeedReadsBack)
                          << t.cflag << " lflag " << t.lflag << std::dec << " vmin " << int(t.vmin)
                          << " speed " << t.speed;
         kill(pid, SIGTERM);
-        EXPECT_EQ(finish(pid, 20), 0);
+        EXPECT_EQ(wait_for(pid, 20), 0);
     }
 }
 
@@ -297,7 +297,7 @@ TEST_F(Serial, MarkersAndEndOfFile)
             EXPECT_TRUE(poll_until(20, [&] { return waits_on_port(pid, 0, cable.a); }));
             EXPECT_TRUE(cable.hang_up(cable.a));
         }
-        EXPECT_EQ(finish(pid, 20), row.status);
+        EXPECT_EQ(wait_for(pid, 20), row.status);
         EXPECT_EQ(read_file("/tmp/rx.out"), row.out);
         EXPECT_EQ(read_file("/tmp/rx.err"), row.err);
         EXPECT_EQ(read_file(row.capture), row.kept);
@@ -401,16 +401,16 @@ TEST_F(Serial, HangUpOnLastClose)
         cable.let_go(cable.fd_a);
         pid_t t = launch("tx", "lineclose-tx", tx, {"RUNTIME=60"});
         if (row.tx_last == "MAX") {
-            EXPECT_EQ(finish(t, 30), row.tx_status);
+            EXPECT_EQ(wait_for(t, 30), row.tx_status);
             EXPECT_TRUE(poll_until(20, [&] { return waits_on_port(r, 0, cable.a); }));
             EXPECT_TRUE(cable.hang_up(cable.a));
-            EXPECT_EQ(finish(r, 30), row.rx_status);
+            EXPECT_EQ(wait_for(r, 30), row.rx_status);
         } else {
             ASSERT_TRUE(poll_until(20, [&] { return has_opened(t, cable.b); }));
             cable.let_go(cable.fd_b);
-            EXPECT_EQ(finish(r, 30), row.rx_status);
+            EXPECT_EQ(wait_for(r, 30), row.rx_status);
             cable.follow_close(cable.b);
-            EXPECT_EQ(finish(t, 30), row.tx_status);
+            EXPECT_EQ(wait_for(t, 30), row.tx_status);
         }
         Tally rt = tally(read_file("/tmp/rx.out")), tt = tally(read_file("/tmp/tx.out"));
         EXPECT_EQ(rt.rest, std::vector<std::string>{row.rx_last});
@@ -460,7 +460,7 @@ TEST_F(Serial, SignalsEndTheProgramsWithStatusZero)
         EXPECT_TRUE(
             poll_until(30, [&] { return waits_on_port(pid, row.input.empty() ? 1 : 0, cable.a); }));
         kill(pid, SIGTERM);
-        EXPECT_EQ(finish(pid, 20), 0);
+        EXPECT_EQ(wait_for(pid, 20), 0);
         std::string out = read_file("/tmp/p.out");
         EXPECT_EQ(read_file("/tmp/p.err"), "");
         Tally t = tally(out);
@@ -554,7 +554,7 @@ TEST_F(Serial, RefusedTransfersAndFilesThatCannotBeWritten)
             usleep(300000);
             ASSERT_TRUE(cable.put(cable.fd_b, P));
         }
-        EXPECT_EQ(finish(pid, 20), 1);
+        EXPECT_EQ(wait_for(pid, 20), 1);
         EXPECT_EQ(read_file("/tmp/p.out"), row.out);
         EXPECT_EQ(read_file("/tmp/p.err"), ends(row.err, cable));
         EXPECT_EQ(read_file("/tmp/target"), "kept");

@@ -59,9 +59,9 @@ TEST_F(Pair, FlowControl)
         pid_t rx = launch("rx", "rxpace", {row.mode, "-d", cable.a, "-b", "460800"});
         ASSERT_TRUE(poll_until(20, [&] { return file_exists("/tmp/rxpace.tmp"); }));
         pid_t tx = launch("tx", "txpace", {row.mode, "-d", cable.b, "-b", "460800"}, {row.runtime});
-        EXPECT_EQ(finish(tx, 60), 0);
+        EXPECT_EQ(wait_for(tx, 60), 0);
         bool stopped;
-        EXPECT_EQ(finish(rx, 3, &stopped), 0);
+        EXPECT_EQ(wait_for(rx, 3, SIGTERM, &stopped), 0);
         EXPECT_EQ(read_file("/tmp/tx.out"), row.banner);
         EXPECT_EQ(read_file("/tmp/tx.err") + read_file("/tmp/rx.out") + read_file("/tmp/rx.err"),
                   "");
@@ -94,8 +94,8 @@ void transfer(const char *runtime, bool some)
     // Past its drain phase once the capture file is there.
     ASSERT_TRUE(poll_until(20, [&] { return file_exists("/tmp/portlisten.tmp"); }));
     pid_t tx = launch("tx", "porttalk", {"-d", cable.b, "-b", "460800"}, {runtime});
-    EXPECT_EQ(finish(rx, 60), 0);
-    EXPECT_EQ(finish(tx, 60), 0);
+    EXPECT_EQ(wait_for(rx, 60), 0);
+    EXPECT_EQ(wait_for(tx, 60), 0);
     for (auto f : {"rx.out", "rx.err", "tx.out", "tx.err"})
         EXPECT_EQ(read_file(std::string("/tmp/") + f), "") << f;
     std::string sent = read_file("/tmp/porttalk.tmp");
@@ -126,9 +126,9 @@ TEST_F(Pair, DeviceInputAndOutput)
                       {"-v", "-d", "/nonexistent", "-m", "5", "-d", cable.a, "-b", "460800"});
     ASSERT_TRUE(poll_until(20, [&] { return has_opened(rx, cable.a); }));
     pid_t tx = launch("tx", "lanetx", {"-d", cable.b, "-b", "460800"}, {"RUNPRD=1"});
-    EXPECT_EQ(finish(rx, 20), 0);
+    EXPECT_EQ(wait_for(rx, 20), 0);
     cable.sink(cable.fd_a);
-    EXPECT_EQ(finish(tx, 20), 0);
+    EXPECT_EQ(wait_for(tx, 20), 0);
     EXPECT_EQ(read_file("/tmp/devnam"), cable.a);
     long sum = 0;
     for (const std::string &l : split_lines(read_file("/tmp/rx.out"))) {
@@ -192,7 +192,7 @@ TEST_F(Pair, DrainPhase)
         double drained =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         kill(rx, SIGTERM);
-        EXPECT_EQ(finish(rx, 20), 0);
+        EXPECT_EQ(wait_for(rx, 20), 0);
         while (take() > 0) {
         }
         close(echo);

@@ -180,26 +180,6 @@ pid_t launch(const std::string &tag, const std::string &program,
     });
 }
 
-int status_of(int wait_status)
-{
-    return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-}
-
-int finish(pid_t pid, double limit_s, bool *stopped)
-{
-    int st = 0;
-    bool done = poll_until(limit_s, [&] { return waitpid(pid, &st, WNOHANG) == pid; });
-    if (stopped) *stopped = !done;
-    if (!done) {
-        kill(pid, SIGTERM);
-        if (!poll_until(10, [&] { return waitpid(pid, &st, WNOHANG) == pid; })) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &st, 0);
-        }
-    }
-    return status_of(st);
-}
-
 void PrivateTmpTest::SetUp()
 {
     if (!ns.ok()) GTEST_SKIP() << ns.error;

@@ -15,7 +15,7 @@
 // Two facts of pseudo-terminals a test must respect: waiting for queued output
 // returns at once, so a flush right after it can discard what the cable has
 // not yet carried; and a transmitter stalls when nobody reads the far end.
-// Receivers therefore get a time limit (finish), and sink() reads a far end
+// Receivers therefore get a time limit (wait_for), and sink() reads a far end
 // nobody else reads.
 #pragma once
 #include "tests/support/mountns.h"
@@ -68,13 +68,6 @@ bool waits_on_port(pid_t pid, int syscall, const std::string &path);
 // ("NAME=value") put in.
 pid_t launch(const std::string &tag, const std::string &program,
              const std::vector<std::string> &args, const std::vector<std::string> &env = {});
-// Waits up to limit_s for pid; one still running then gets SIGTERM (the
-// receivers' time limit over a pty cable). Its exit status (128 + the signal
-// that ended it); *stopped says whether the limit ended it.
-int finish(pid_t pid, double limit_s, bool *stopped = nullptr);
-// The exit status in a wait status, or 128 + the signal that ended it.
-int status_of(int wait_status);
-
 // A test in a private mount namespace with a fresh tmpfs on /tmp, so that the
 // programs' fixed names there meet no other test's and the machine's /tmp is
 // untouched.

@@ -1,13 +1,17 @@
 #include "tests/support/process.h"
 
+#include "tests/support/text.h"
+#include "tests/support/tmpdir.h"
+
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
+#include <sstream>
 #include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -24,125 +28,86 @@ static double now_s()
     return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
+// All of a file in memory, read from its start; the descriptor is closed.
+static std::string read_all(int fd)
+{
+    std::string text;
+    char buf[65536];
+    ssize_t n;
+    for (off_t off = 0; (n = pread(fd, buf, sizeof buf, off)) > 0; off += n) text.append(buf, n);
+    close(fd);
+    return text;
+}
+
+static std::vector<char *> argv_of(std::vector<std::string> &argv)
+{
+    std::vector<char *> av;
+    for (auto &a : argv) av.push_back(a.data());
+    av.push_back(nullptr);
+    return av;
+}
+
+int status_of(int wait_status)
+{
+    return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+}
+
+// Standard input, output and error in memory: the program has ended when it
+// exits, whatever it left running with them.
 RunResult run_program(const std::string &path, const std::vector<std::string> &args,
                       const RunOptions &opt)
 {
     RunResult r;
-    int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) {
-        r.err = "pipe failed";
-        return r;
+    int in = memfd_create("run-in", 0), out = memfd_create("run-out", 0),
+        err = memfd_create("run-err", 0);
+    for (size_t done = 0; done < opt.input.size();) {
+        ssize_t n = pwrite(in, opt.input.data() + done, opt.input.size() - done, done);
+        if (n <= 0) break;
+        done += n;
     }
-    std::vector<std::string> argv_s;
-    argv_s.push_back(opt.argv0.empty() ? path : opt.argv0);
-    argv_s.insert(argv_s.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (auto &a : argv_s) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
+    std::vector<std::string> argv = {opt.argv0.empty() ? path : opt.argv0};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char *> av = argv_of(argv);
     fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
         if (opt.new_group) setpgid(0, 0);
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
         for (auto &n : opt.unset) unsetenv(n.c_str());
         for (auto &e : opt.env) putenv(strdup(e.c_str()));
         signal(SIGPIPE, SIG_DFL);
         if (!opt.cwd.empty() && chdir(opt.cwd.c_str()) != 0) _exit(126);
-        execv(path.c_str(), argv.data());
+        execv(path.c_str(), av.data());
         fprintf(stderr, "exec %s: %s\n", path.c_str(), strerror(errno));
         _exit(127);
     }
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
+    close(in);
     if (pid < 0) {
-        close(in[1]);
-        close(out[0]);
-        close(err[0]);
+        close(out);
+        close(err);
         r.err = "fork failed";
         return r;
     }
     if (opt.new_group) setpgid(pid, pid);
     signal(SIGPIPE, SIG_IGN);
-    fcntl(in[1], F_SETFL, O_NONBLOCK);
-    size_t written = 0;
-    int infd = in[1];
-    if (opt.input.empty()) {
-        close(infd);
-        infd = -1;
-    }
     double deadline = now_s() + opt.timeout_s;
-    int outfd = out[0], errfd = err[0];
-    while (outfd >= 0 || errfd >= 0) {
-        pollfd p[3];
-        int n = 0;
-        int io = -1, oo = -1, eo = -1;
-        if (infd >= 0) {
-            io = n;
-            p[n++] = {infd, POLLOUT, 0};
-        }
-        if (outfd >= 0) {
-            oo = n;
-            p[n++] = {outfd, POLLIN, 0};
-        }
-        if (errfd >= 0) {
-            eo = n;
-            p[n++] = {errfd, POLLIN, 0};
-        }
-        double left = deadline - now_s();
-        if (left <= 0) {
-            r.timed_out = true;
-            kill(opt.new_group ? -pid : pid, SIGKILL);
-            break;
-        }
-        int k = poll(p, n, (int)(left * 1000) + 1);
-        if (k < 0 && errno != EINTR) break;
-        if (k <= 0) continue;
-        if (io >= 0 && p[io].revents) {
-            ssize_t w = write(infd, opt.input.data() + written, opt.input.size() - written);
-            if (w > 0) written += w;
-            if (w < 0 && errno != EAGAIN && errno != EINTR) written = opt.input.size();
-            if (written >= opt.input.size()) {
-                close(infd);
-                infd = -1;
-            }
-        }
-        auto drain = [&](int idx, int &fd, std::string &dst) {
-            if (idx < 0 || !p[idx].revents) return;
-            char buf[65536];
-            ssize_t g = read(fd, buf, sizeof buf);
-            if (g > 0)
-                dst.append(buf, g);
-            else if (g == 0 || (errno != EINTR && errno != EAGAIN)) {
-                close(fd);
-                fd = -1;
-            }
-        };
-        drain(oo, outfd, r.out);
-        drain(eo, errfd, r.err);
-    }
-    if (infd >= 0) close(infd);
-    if (outfd >= 0) close(outfd);
-    if (errfd >= 0) close(errfd);
     int st = 0;
-    // Output closed: the program has ended or closed its streams; wait for it within the deadline.
-    while (true) {
-        pid_t w = waitpid(pid, &st, WNOHANG);
-        if (w == pid) break;
-        if (w < 0 && errno != EINTR) return r;
-        if (now_s() > deadline && !r.timed_out) {
+    pid_t w;
+    while ((w = waitpid(pid, &st, WNOHANG)) == 0 || (w < 0 && errno == EINTR)) {
+        if (!r.timed_out && now_s() > deadline) {
             r.timed_out = true;
             kill(opt.new_group ? -pid : pid, SIGKILL);
         }
         usleep(2000);
     }
-    if (WIFEXITED(st)) {
+    r.out = read_all(out);
+    r.err = read_all(err);
+    if (w == pid && WIFEXITED(st)) {
         r.exited = true;
         r.status = WEXITSTATUS(st);
-    } else if (WIFSIGNALED(st)) {
+    } else if (w == pid) {
         r.signal = WTERMSIG(st);
     }
     return r;
@@ -155,55 +120,6 @@ int shell(const std::string &cmd, std::string *out)
     RunResult r = run_program("/bin/sh", {"-c", cmd}, o);
     if (out) *out = r.out + r.err;
     return r.exited ? r.status : 128 + r.signal;
-}
-
-pid_t spawn(const std::vector<std::string> &argv, const std::string &cwd, const std::string &out,
-            const std::string &err, const std::function<void()> &in_child)
-{
-    std::vector<std::string> copy = argv;
-    std::vector<char *> av;
-    for (auto &a : copy) av.push_back(a.data());
-    av.push_back(nullptr);
-    fflush(nullptr);
-    pid_t p = fork();
-    if (p == 0) {
-        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int n = open("/dev/null", O_RDONLY);
-        if (o < 0 || e < 0 || n < 0 || (!cwd.empty() && chdir(cwd.c_str()) != 0)) _exit(126);
-        dup2(n, 0);
-        dup2(o, 1);
-        dup2(e, 2);
-        if (in_child) in_child();
-        execv(av[0], av.data());
-        _exit(127);
-    }
-    return p;
-}
-
-int wait_for(pid_t pid, int timeout_s)
-{
-    for (int i = 0; i < timeout_s * 100; i++) {
-        int st;
-        pid_t r = waitpid(pid, &st, WNOHANG);
-        if (r == pid) return st;
-        if (r < 0) return -1;
-        usleep(10000);
-    }
-    kill(pid, SIGKILL);
-    int st;
-    waitpid(pid, &st, 0);
-    return -1;
-}
-
-static std::string read_all(int fd)
-{
-    std::string text;
-    char buf[65536];
-    ssize_t n;
-    for (off_t off = 0; (n = pread(fd, buf, sizeof buf, off)) > 0; off += n) text.append(buf, n);
-    close(fd);
-    return text;
 }
 
 int in_child(const std::function<void()> &f, std::string *out, std::string *err)
@@ -224,5 +140,69 @@ int in_child(const std::function<void()> &f, std::string *out, std::string *err)
     }
     if (out) *out = read_all(ofd);
     if (err) *err = read_all(efd);
-    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    return status_of(st);
+}
+
+pid_t spawn(const std::vector<std::string> &argv, const std::string &cwd, const std::string &out,
+            const std::string &err, const std::function<void()> &in_child)
+{
+    std::vector<std::string> copy = argv;
+    std::vector<char *> av = argv_of(copy);
+    fflush(nullptr);
+    pid_t p = fork();
+    if (p == 0) {
+        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int e = err == out ? o : open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int n = open("/dev/null", O_RDONLY);
+        if (o < 0 || e < 0 || n < 0 || (!cwd.empty() && chdir(cwd.c_str()) != 0)) _exit(126);
+        dup2(n, 0);
+        dup2(o, 1);
+        dup2(e, 2);
+        if (in_child) in_child();
+        execv(av[0], av.data());
+        _exit(127);
+    }
+    return p;
+}
+
+int wait_for(pid_t pid, double timeout_s, int stop, bool *stopped)
+{
+    int st = 0;
+    pid_t w = 0;
+    auto ended = [&] { return (w = waitpid(pid, &st, WNOHANG)) != 0; };
+    bool done = poll_until(timeout_s, ended);
+    if (stopped) *stopped = !done;
+    if (!done) {
+        kill(pid, stop);
+        if (!poll_until(10, ended)) {
+            kill(pid, SIGKILL);
+            w = waitpid(pid, &st, 0);
+        }
+    }
+    return w == pid ? status_of(st) : -1;
+}
+
+std::vector<pid_t> children_of(pid_t pid)
+{
+    std::vector<pid_t> v;
+    std::istringstream in(
+        read_file("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children"));
+    for (pid_t p; in >> p;) v.push_back(p);
+    return v;
+}
+
+bool wait_lock_waiter(const std::string &path, double timeout_s)
+{
+    // The whole identity, device and inode: files of other tests' tmpfs
+    // mounts have the same inode numbers.
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return false;
+    char key[64];
+    snprintf(key, sizeof key, " %02x:%02x:%lu ", major(st.st_dev), minor(st.st_dev),
+             (unsigned long)st.st_ino);
+    return poll_until(timeout_s, [&] {
+        for (auto &line : split_lines(read_file("/proc/locks")))
+            if (contains(line, " -> ") && contains(line, key)) return true;
+        return false;
+    });
 }

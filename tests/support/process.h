@@ -1,12 +1,15 @@
-// Runs a built program as a child process and captures what it does.
+// Runs built programs as child processes and watches them: to their end
+// with what they wrote (run_program, shell, in_child), or in the background
+// (spawn, then wait_for).
 #pragma once
+#include <csignal>
 #include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 struct RunOptions {
-    std::string input;              // written to the program's standard input, then closed
+    std::string input;              // the program's standard input
     std::vector<std::string> env;   // extra or replaced "NAME=value" entries
     std::vector<std::string> unset; // names removed from the environment
     std::string cwd;                // working directory, when not empty
@@ -32,15 +35,24 @@ RunResult run_program(const std::string &path, const std::vector<std::string> &a
 // Runs "/bin/sh -c cmd"; returns the exit status (or 128+signal), output in *out.
 int shell(const std::string &cmd, std::string *out = nullptr);
 
-// Starts a program without waiting: standard input is /dev/null, standard
-// output and error go to the files (created or emptied); in_child runs in the
-// child just before exec.
-pid_t spawn(const std::vector<std::string> &argv, const std::string &cwd, const std::string &out,
-            const std::string &err, const std::function<void()> &in_child = {});
-// Waits for pid up to timeout_s (killing it after); the wait status, or -1.
-int wait_for(pid_t pid, int timeout_s);
-
 // Runs f in a forked child, which ends with status 0 when f returns; its
 // standard output and error go to *out and *err when they are given. Returns
 // the exit status, or 128 + the signal that ended it.
-int in_child(const std::function<void()> &f, std::string *out = nullptr, std::string *err = nullptr);
+int in_child(const std::function<void()> &f, std::string *out = nullptr,
+             std::string *err = nullptr);
+
+// Starts a program without waiting: standard input is /dev/null, standard
+// output and error go to the files (created or emptied; one path for both
+// puts them together); in_child runs in the child just before exec.
+pid_t spawn(const std::vector<std::string> &argv, const std::string &cwd, const std::string &out,
+            const std::string &err, const std::function<void()> &in_child = {});
+// Waits up to timeout_s for pid. One still running then gets `stop` (and
+// SIGKILL 10 seconds later); *stopped says whether it had to. Returns the
+// exit status, or 128 + the signal that ended it (-1 when pid is no child).
+int wait_for(pid_t pid, double timeout_s, int stop = SIGTERM, bool *stopped = nullptr);
+// The exit status in a wait status, or 128 + the signal that ended it.
+int status_of(int wait_status);
+// The children of pid, in the order of their start.
+std::vector<pid_t> children_of(pid_t pid);
+// Waits until some process waits for a lock on the file at path.
+bool wait_lock_waiter(const std::string &path, double timeout_s = 10);

@@ -1,6 +1,9 @@
 #include "tests/support/text.h"
 
+#include "tests/support/tmpdir.h"
+
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <regex>
 #include <thread>
@@ -57,6 +60,32 @@ std::string match_output(const std::string &out, const std::vector<std::string> 
                    pattern[i] + "]";
     }
     return "";
+}
+
+static std::string source(const std::string &path)
+{
+    return std::string(SUITE_SOURCE_DIR) + "/" + path;
+}
+
+std::string fill(std::string text, const Values &values)
+{
+    for (auto &[name, value] : values)
+        for (size_t at = text.find(name); at != std::string::npos;
+             at = text.find(name, at + value.size()))
+            text.replace(at, name.size(), value);
+    return text;
+}
+
+std::vector<std::string> transcript(const std::string &path, const Values &values)
+{
+    return split_lines(fill(read_file(source(path)), values));
+}
+
+std::string match_transcript(const std::string &out, const std::string &path, const Values &values)
+{
+    if (getenv("WRITE_TRANSCRIPTS") && values.empty()) write_file(source(path), out);
+    std::string why = match_output(out, transcript(path, values));
+    return why.empty() ? "" : path + ": " + why;
 }
 
 bool contains(const std::string &text, const std::string &part)

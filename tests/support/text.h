@@ -1,18 +1,35 @@
-// Text helpers for comparing a program's output with what a test expects.
+// Comparing a program's output with what a test expects: line by line
+// against template lines, written in the test or kept as a saved transcript
+// in the source tree. A template line matches when it is equal after its
+// tokens are expanded: <T> a time ("0.01"), <N> a number, <*> anything; a
+// transcript may also hold names of the test's own (<MNT>, <DEV>) that the
+// test fills in.
 #pragma once
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Splits into lines (no trailing empty line for a final newline).
 std::vector<std::string> split_lines(const std::string &text);
 
-// A template line matches when it is equal after its tokens are expanded:
-// <T> a time ("0.01"), <N> a number, <*> anything.
 bool line_matches(const std::string &line, const std::string &pattern);
 // Empty when every line of out matches its template line, else a description
 // of the first mismatch.
 std::string match_output(const std::string &out, const std::vector<std::string> &pattern);
+
+using Values = std::vector<std::pair<std::string, std::string>>;
+// text with each name of values replaced by its value.
+std::string fill(std::string text, const Values &values);
+// The lines of the transcript at path (relative to the source tree), each
+// name of values replaced by its value.
+std::vector<std::string> transcript(const std::string &path, const Values &values = {});
+// match_output against the transcript at path. With WRITE_TRANSCRIPTS set in
+// the environment a transcript that has no names to fill is written from out
+// instead, to make it again after a change that a reviewer then reads in the
+// diff.
+std::string match_transcript(const std::string &out, const std::string &path,
+                             const Values &values = {});
 
 bool contains(const std::string &text, const std::string &part);
 int count_of(const std::string &text, const std::string &part);

@@ -6,7 +6,7 @@
 #include "tests/support/process.h"
 #include "tests/support/text.h"
 #include "tests/support/tmpdir.h"
-#include "tests/support/transcript.h"
+#include "tests/support/text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -136,7 +136,7 @@ TEST(Decoders, ConstructedAnswersAgainstTheReviewedListing)
         mode_listing("title only and unknown", 0, "13 00 00 08 " + d + " 12 02 01 02 00 00 1e 00");
     all += mode_listing("codes outside the table", 0,
                         "1b 00 00 08 " + d + " 00 00 0f 00 15 00 1c 00 20 00 37 00 39 00 3f 00");
-    EXPECT_EQ(same_as_file(all, "tests/targetscan/listings/decoders.txt"), "");
+    EXPECT_EQ(match_transcript(all, "tests/targetscan/listings/decoders.txt"), "");
 }
 
 TEST(Decoders, EveryPageOfTheTable)
@@ -163,7 +163,7 @@ TEST(Decoders, EveryPageOfTheTable)
                                 head + " a5*30");
         }
     }
-    EXPECT_EQ(same_as_file(all, "tests/targetscan/listings/all_pages.txt"), "");
+    EXPECT_EQ(match_transcript(all, "tests/targetscan/listings/all_pages.txt"), "");
 }
 
 TEST(Decoders, RigAnswersAgainstTheReviewedListing)
@@ -188,7 +188,7 @@ TEST(Decoders, RigAnswersAgainstTheReviewedListing)
         load(bsav, answer("mode-pc2"));
         all += listed(std::string(impl) + " mode data", [&] { print_mode_data(0); });
     }
-    EXPECT_EQ(same_as_file(all, "tests/targetscan/listings/rig.txt"), "");
+    EXPECT_EQ(match_transcript(all, "tests/targetscan/listings/rig.txt"), "");
 }
 
 TEST(Decoders, RandomAnswersNeverReadOutsideTheBuffers)
