@@ -58,17 +58,10 @@ std::string repeat(const std::string &s, int n)
     return r;
 }
 
-// "<A>" and "<B>" in arguments and expected texts stand for the cable's ends.
-std::string ends(std::string s, const Cable &c)
+// "<A>" in arguments and expected texts stands for the cable's end A.
+std::string ends(const std::string &s, const Cable &c)
 {
-    for (auto [tag, path] : {std::pair{"<A>", c.a}, std::pair{"<B>", c.b}})
-        for (size_t p; (p = s.find(tag)) != std::string::npos;) s.replace(p, 3, path);
-    return s;
-}
-std::vector<std::string> ends(std::vector<std::string> v, const Cable &c)
-{
-    for (auto &s : v) s = ends(s, c);
-    return v;
+    return fill(s, {{"<A>", c.a}});
 }
 
 std::string describe(const std::string &prog, const std::vector<std::string> &args,
@@ -189,7 +182,9 @@ TEST_F(Serial, CommandLinesSpeedsEnvironmentAndSetUp)
         o.env = c.env;
         o.unset = {"RUNTIME", "RUNPRD"};
         o.timeout_s = 30;
-        RunResult r = run_program(bin_path(c.prog), ends(c.args, cable), o);
+        std::vector<std::string> args = c.args;
+        for (auto &a : args) a = ends(a, cable);
+        RunResult r = run_program(bin_path(c.prog), args, o);
         SCOPED_TRACE(describe(c.prog, c.args, c.env));
         EXPECT_TRUE(r.exited);
         EXPECT_EQ(r.status, c.status);
@@ -365,27 +360,11 @@ TEST_F(Serial, HangUpOnLastClose)
         long long read_min, read_max; // the receiver's R lines
         long long written;            // the transmitter's last count, when not ANY
     } rows[] = {
-        {{"-m", "94"},
-         {"RUNTIME=2"},
-         {"-m", "-100"},
-         "!PASS: Test has been completed.",
-         "!PASS: Hang up on last close",
-         0,
-         1,
-         121,
-         ANY,
-         ANY},
-        {{"-m", "100"},
-         {"RUNTIME=60"},
-         {},
-         "MAX",
-         "!PASS: Hang up on last close",
-         0,
-         1,
-         120,
-         120,
-         ANY},
+        // clang-format off
+        {{"-m", "94"}, {"RUNTIME=2"}, {"-m", "-100"}, "!PASS: Test has been completed.", "!PASS: Hang up on last close", 0, 1, 121, ANY, ANY},
+        {{"-m", "100"}, {"RUNTIME=60"}, {}, "MAX", "!PASS: Hang up on last close", 0, 1, 120, 120, ANY},
         {{}, {"RUNTIME=60"}, {"-m", "100"}, "EOF", "MAX", 0, 0, 120, 120, 120},
+        // clang-format on
     };
     for (const Row &row : rows) {
         Cable cable(Cable::HANGUP);
