@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "tests/support/process.h"
+#include "tests/support/text.h"
 #include "tests/support/tmpdir.h"
 
 namespace
@@ -95,11 +96,6 @@ std::string field(const std::string &raw, size_t at, size_t width)
     return f.substr(0, f.find('\0'));
 }
 
-std::string yes_no(const std::string &bit)
-{
-    return bit == "1" ? "Yes" : "No";
-}
-
 TEST(LabTargetscan, SurveyRanAndEveryNodeWasProbedInOrder)
 {
     Survey &s = survey();
@@ -144,57 +140,40 @@ TEST_P(Device, BlockAgreesWithSg3Utils)
     const std::string cap = file(impl, "sg_readcap"), inq = file(impl, "sg_inq");
     // sg_inq does not show the vendor-specific bytes 36 on: those from the answer.
     const std::string raw = file(impl, "inquiry.bin");
-    const std::string blocks = match(cap, "Number of logical blocks=([0-9]+)");
     const int version = std::stoi(match(inq, "version=0x([0-9a-f]+)"), nullptr, 16);
-    const int pqual = std::stoi(match(inq, "PQual=([0-9])"));
-    const int pdt = std::stoi(match(inq, "PDT=([0-9]+)"));
-    ASSERT_EQ(pqual, 0) << inq;
-    ASSERT_EQ(pdt, 0) << inq;
-    char buf[4096];
-    snprintf(buf, sizeof buf,
-             "READ_CAPACITY:\n"
-             "    Capacity:               %s\n"
-             "INQUIRY:\n"
-             "    Peripheral qualifier:   0 currently connected\n"
-             "    Peripheral device-type: 0 direct\n"
-             "    Device-type modifier:   0\n"
-             "    Removable medium:       %s\n"
-             "    ISO version:            %d\n"
-             "    ECMA version:           %d\n"
-             "    ANSI version:           %d\n"
-             "    Async event notific.    %s\n"
-             "    Term.i/o process msg:   %s\n"
-             "    Response data format:   %s (SCSI-2)\n"
-             "    Relative addressing:    %s\n"
-             "    Wide bus 32:            No\n"
-             "    Wide bus 16:            %s\n"
-             "    Sync transfer:          %s\n"
-             "    Linked commands:        %s\n"
-             "    Command queing:         %s\n"
-             "    Soft reset:             No\n"
-             "    Vendor:                 '%-8.8s'\n"
-             "    Product:                '%-16.16s'\n"
-             "    Revision:               '%-4.4s'\n"
-             "    Comment1:               '%-20.20s'\n"
-             "    Comment2:               '%-40.40s'\n"
-             "    Comment3:               '%-40.40s'\n",
-             blocks.c_str(), yes_no(match(inq, "RMB=([01])")).c_str(), version >> 6,
-             (version >> 3) & 7, version & 7, yes_no(match(inq, "\\[AERC=([01])\\]")).c_str(),
-             yes_no(match(inq, "\\[TrmTsk=([01])\\]")).c_str(),
-             match(inq, "Resp_data_format=([0-9])").c_str(),
-             yes_no(match(inq, "\\[RelAdr=([01])\\]")).c_str(),
-             yes_no(match(inq, "WBus16=([01])")).c_str(), yes_no(match(inq, "Sync=([01])")).c_str(),
-             yes_no(match(inq, "\\[Linked=([01])\\]")).c_str(),
-             yes_no(match(inq, "CmdQue=([01])")).c_str(),
-             match(inq, "Vendor identification: (.*)\n").c_str(),
-             match(inq, "Product identification: (.*)\n").c_str(),
-             match(inq, "Product revision level: (.*)\n").c_str(), field(raw, 36, 20).c_str(),
-             field(raw, 56, 40).c_str(), field(raw, 96, 40).c_str());
+    ASSERT_EQ(match(inq, "PQual=([0-9])") + match(inq, "PDT=([0-9]+)"), "00") << inq;
+    auto bit = [&](const char *re) { return match(inq, re) == "1" ? "Yes" : "No"; };
+    auto text = [](const std::string &s, size_t width) {
+        return (s.substr(0, width) + std::string(width, ' ')).substr(0, width);
+    };
+    Values v = {
+        {"<CAP>", match(cap, "Number of logical blocks=([0-9]+)")},
+        {"<RMB>", bit("RMB=([01])")},
+        {"<ISO>", std::to_string(version >> 6)},
+        {"<ECMA>", std::to_string((version >> 3) & 7)},
+        {"<ANSI>", std::to_string(version & 7)},
+        {"<AERC>", bit("\\[AERC=([01])\\]")},
+        {"<TRMTSK>", bit("\\[TrmTsk=([01])\\]")},
+        {"<RDF>", match(inq, "Resp_data_format=([0-9])")},
+        {"<RELADR>", bit("\\[RelAdr=([01])\\]")},
+        {"<WBUS16>", bit("WBus16=([01])")},
+        {"<SYNC>", bit("Sync=([01])")},
+        {"<LINKED>", bit("\\[Linked=([01])\\]")},
+        {"<CMDQUE>", bit("CmdQue=([01])")},
+        {"<VENDOR>", text(match(inq, "Vendor identification: (.*)\n"), 8)},
+        {"<PRODUCT>", text(match(inq, "Product identification: (.*)\n"), 16)},
+        {"<REVISION>", text(match(inq, "Product revision level: (.*)\n"), 4)},
+        {"<COMMENT1>", text(field(raw, 36, 20), 20)},
+        {"<COMMENT2>", text(field(raw, 56, 40), 40)},
+        {"<COMMENT3>", text(field(raw, 96, 40), 40)},
+    };
     for (const std::string &node : nodes(impl)) {
         SCOPED_TRACE(impl + " " + node);
-        std::string title = "lab " + node + "\n";
-        std::string rule(title.size() - 1, '=');
-        EXPECT_EQ(survey().block[node], rule + "\n" + title + rule + "\n" + buf);
+        Values title = {{"<NODE>", node}, {"<RULE>", std::string(node.size() + 4, '=')}};
+        title.insert(title.end(), v.begin(), v.end());
+        EXPECT_EQ(match_transcript(survey().block[node],
+                                   "tests/lab/transcripts/targetscan_block.txt", title),
+                  "");
     }
 }
 
