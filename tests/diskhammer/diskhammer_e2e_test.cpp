@@ -446,19 +446,10 @@ TEST_F(DhHeld, EndingsAndThingsPlantedInItsWay)
 
 TEST(DhOptions, MessagesAndStatus)
 {
-    // "$ diskhammer ARGS", then what the run prints; "#" lines are notes.
-    std::vector<std::pair<Args, std::string>> runs;
-    for (auto &line : transcript(T("options"))) {
-        if (line.rfind("$ diskhammer ", 0) == 0) {
-            std::istringstream words(line.substr(13));
-            runs.push_back({Args(std::istream_iterator<std::string>(words), {}), ""});
-        } else if (line[0] != '#') {
-            runs.back().second += line + "\n";
-        }
-    }
+    auto runs = runs_in(T("options"));
     ASSERT_EQ(runs.size(), 29u);
-    for (auto &[args, out] : runs) {
-        RunResult r = dh(args);
-        EXPECT_TRUE(r.exited && r.status == 1 && r.out == out) << args[0] << " " << args.back();
+    for (auto &run : runs) {
+        RunResult r = dh({run.argv.begin() + 1, run.argv.end()});
+        EXPECT_TRUE(r.exited && r.status == run.status && r.out == run.out) << run.line;
     }
 }

@@ -23,33 +23,8 @@ namespace
 using Serial = PrivateTmpTest;
 
 const std::string P = "QwErHMZa@nYBTc$%n4nUal80J&*k5l";
-const std::string NX = "/nonexistent/tty";
-const std::string NOENT = ": No such file or directory\n",
-                  NOTTY = ": Inappropriate ioctl for device\n", EIO_ = ": Input/output error\n",
-                  LOOP = ": Too many levels of symbolic links\n",
+const std::string EIO_ = ": Input/output error\n", LOOP = ": Too many levels of symbolic links\n",
                   FULL_ = ": No space left on device\n";
-const std::string BAUD_RX = "!ERROR: Invalid baud rate.\n"
-                            "See termio(7I) man page for supported baud rate!\n",
-                  BAUD_TX = "!ERROR: Invalid baud rate.\n"
-                            "See termio(7I) man page for supported baud rate\n",
-                  BAUD_LANE = "!ERROR: Invalid baud rate\n"
-                              "See the termio(7I) man page for supported baud rates.\n";
-const std::string U_RXPACE = "!ERROR: rxpac : Insufficient or improper argument.\n"
-                             "Usage : rxpace ( -n | -s ) -d <devicename> \n\t [ -b <baudrate> ] \n",
-                  U_TXPACE = "!ERROR: txpac : Insufficient or improper argument\n"
-                             "Usage : txpace ( -n | -s ) -d <devicename> \n\t [ -b <baudrate> ] \n",
-                  U_TALK = "!ERROR: porttalk : Insufficient or improper argument.\n"
-                           "Usage : porttalk   -d <devicename> \n\t [ -b <baudrate> ] \n",
-                  U_LISTEN = "!ERROR: portlisten : Insufficient or improper argument.\n"
-                             "Usage : portlisten  -d <devicename> \n\t [ -b <baudrate> ] \n",
-                  U_LCRX = "!ERROR: lineclose-rx: Insufficient or improper argument.\n"
-                           "Usage : lineclose-rx  -d <devicename> [ -b <baudrate> ]\n",
-                  U_LCTX = "!ERROR: lineclose-tx : Insufficient or improper argument.\n"
-                           "Usage : lineclose-tx  -d <devicename> [-b <baud_rate>] \n",
-                  U_LANERX = "!ERROR: lanerx: Insufficient or improper argument.\n"
-                             "Usage : lanerx -d <devicename> [ -b <baudrate> ]\n",
-                  U_LANETX = "!ERROR: lanetx : Insufficient or improper argument.\n"
-                             "Usage : lanetx  -d <devicename> [-b <baud_rate>] \n";
 
 std::string repeat(const std::string &s, int n)
 {
@@ -97,99 +72,24 @@ Tally tally(const std::string &out)
     return t;
 }
 
-struct Case {
-    const char *prog;
-    std::vector<std::string> args, env;
-    std::string out, err;
-    int status;
-};
-
 // Every line each program prints for its command line, speed, environment
 // and port set-up; its checks in their order.
 TEST_F(Serial, CommandLinesSpeedsEnvironmentAndSetUp)
 {
     Cable cable(Cable::DATA);
     if (!cable.ok()) GTEST_SKIP() << cable.error;
-    const std::string T = "RUNTIME=40";
-    // clang-format off
-    const Case cases[] = {
-        {"rxpace", {}, {}, U_RXPACE, "", 1},
-        {"txpace", {}, {T}, U_TXPACE, "", 1},
-        {"porttalk", {}, {T}, U_TALK, "", 1},
-        {"portlisten", {}, {}, U_LISTEN, "", 1},
-        {"lineclose-rx", {}, {T}, U_LCRX, "", 1},
-        {"lineclose-tx", {}, {T}, U_LCTX, "", 1},
-        {"lanerx", {}, {}, U_LANERX, "", 1},
-        {"lanetx", {}, {"RUNPRD=5"}, U_LANETX, "", 1},
-        // -s and -n exclude each other; either is needed; each may repeat.
-        {"rxpace", {"-n", "-s", "-d", "<A>"}, {}, U_RXPACE, "", 1},
-        {"txpace", {"-s", "-n", "-d", "<A>"}, {T}, U_TXPACE, "", 1},
-        {"rxpace", {"-d", "<A>"}, {}, U_RXPACE, "", 1},
-        {"txpace", {"-s", "-s", "-d", NX}, {T}, "Software flow control\n!ERROR: Device open failed.\n", "", 1},
-        {"rxpace", {"-n", "-n", "-d", NX}, {}, "", "!ERROR: Device open failed." + NOENT, 1},
-        // getopt's own complaints, then the usage.
-        {"portlisten", {"-x", "-d", "<A>"}, {}, U_LISTEN, "portlisten: invalid option -- 'x'\n", 1},
-        {"lanerx", {"-d"}, {}, U_LANERX, "lanerx: option requires an argument -- 'd'\n", 1},
-        {"lineclose-tx", {"-d", "<A>", "-m"}, {T}, U_LCTX, "lineclose-tx: option requires an argument -- 'm'\n", 1},
-        // Speeds: exact names only; the hang-up pair stops at 153600.
-        {"rxpace", {"-s", "-d", "<A>", "-b", "600"}, {}, BAUD_RX, "", 1},
-        {"txpace", {"-n", "-d", "<A>", "-b", "09600"}, {T}, BAUD_TX, "", 1},
-        {"porttalk", {"-d", "<A>", "-b", ""}, {T}, BAUD_RX, "", 1},
-        {"portlisten", {"-d", "<A>", "-b", "600"}, {}, BAUD_RX, "", 1},
-        {"lineclose-rx", {"-d", "<A>", "-b", "09600"}, {T}, BAUD_RX, "", 1},
-        {"lineclose-tx", {"-d", "<A>", "-b", ""}, {T}, BAUD_TX, "", 1},
-        {"lanerx", {"-d", "<A>", "-b", "600"}, {}, BAUD_LANE, "", 1},
-        {"lanetx", {"-d", "<A>", "-b", "09600"}, {"RUNPRD=5"}, BAUD_LANE, "", 1},
-        {"lineclose-rx", {"-d", "<A>", "-b", "230400"}, {T}, BAUD_RX, "", 1},
-        {"lineclose-tx", {"-d", "<A>", "-b", "230400"}, {T}, BAUD_TX, "", 1},
-        // The speed before the environment, the environment before the port.
-        {"txpace", {"-n", "-d", NX, "-b", "1"}, {}, BAUD_TX, "", 1},
-        {"txpace", {"-s", "-d", NX}, {}, "!ERROR: Unable to get RUNTIME variable.", "", 1},
-        {"porttalk", {"-d", NX}, {}, "", "!ERROR: Unable to get RUNTIME variable.", 1},
-        {"lineclose-rx", {"-d", NX}, {}, "", "!ERROR: Unable to get RUNTIME variable.\n", 1},
-        {"lineclose-tx", {"-d", NX}, {}, "", "!ERROR: Unable to get RUNTIME variable.", 1},
-        {"lanetx", {"-d", NX}, {T}, "", "!ERROR: Unable to get RUNPRD variable.", 1},
-        // A budget without digits, empty or 0 is 0 seconds: nothing is sent.
-        {"lineclose-rx", {"-d", "<A>"}, {"RUNTIME=abc"}, "!PASS: Test has been completed.\n", "", 0},
-        {"lineclose-rx", {"-d", "<A>", "-b", "300"}, {"RUNTIME=0"}, "!PASS: Test has been completed.\n", "", 0},
-        {"lineclose-tx", {"-d", "<A>", "-b", "153600"}, {"RUNTIME="}, "!PASS: Test has been completed.\n", "", 0},
-        {"lineclose-tx", {"-d", "<A>"}, {"RUNTIME=0"}, "!PASS: Test has been completed.\n", "", 0},
-        {"lanetx", {"-d", "<A>", "-m", "5"}, {"RUNPRD=x"}, "", "", 0},
-        {"txpace", {"-n", "-d", "<A>"}, {"RUNTIME=x"}, "No flow control\n", "", 0},
-        // A device that cannot be opened.
-        {"rxpace", {"-s", "-d", NX}, {}, "", "!ERROR: Device open failed." + NOENT, 1},
-        {"txpace", {"-n", "-d", NX}, {T}, "No flow control\n!ERROR: Device open failed.\n", "", 1},
-        {"porttalk", {"-d", NX}, {T}, "", NX + NOENT + "!ERROR: Device open failed.\n" + NOENT, 1},
-        {"portlisten", {"-d", NX}, {}, "", NX + NOENT + "!ERROR: Device open failed.\n" + NOENT, 1},
-        {"lineclose-rx", {"-d", NX}, {T}, "", NX + NOENT + "!ERROR: device open failed !\n" + NOENT, 1},
-        {"lineclose-tx", {"-d", NX}, {T}, "", NX + NOENT + "!ERROR: Device open failed.\n" + NOENT, 1},
-        {"lanerx", {"-d", NX}, {}, "", NX + NOENT + "!ERROR: Device open failed .\n" + NOENT, 1},
-        {"lanetx", {"-d", NX}, {"RUNPRD=5"}, "", NX + NOENT + "!ERROR: Device open failed.\n" + NOENT, 1},
-        // A device that is no terminal.
-        {"rxpace", {"-s", "-d", "/dev/null"}, {}, "", "!ERROR: ioctl failed to get terminal parameters." + NOTTY, 1},
-        {"txpace", {"-s", "-d", "/dev/null"}, {T}, "Software flow control\n!ERROR: ioctl failed to get terminal parameters .\n", "", 1},
-        {"porttalk", {"-d", "/dev/null"}, {T}, "", "/dev/null" + NOTTY + "!ERROR: ioctl failed to get terminal parameters.\n" + NOTTY, 1},
-        {"portlisten", {"-d", "/dev/null"}, {}, "", "!ERROR: ioctl failed to get terminal parameters.\n" + NOTTY, 1},
-        {"lineclose-rx", {"-d", "/dev/null"}, {T}, "", "/dev/null" + NOTTY + "!ERROR: ioctl failed to get terminal parameters !\n" + NOTTY, 1},
-        {"lineclose-tx", {"-d", "/dev/null"}, {T}, "", "/dev/null" + NOTTY + "!ERROR: ioctl failed to get terminal parameters.\n" + NOTTY, 1},
-        {"lanerx", {"-d", "/dev/null"}, {}, "", "/dev/null" + NOTTY + "!ERROR: ioctl failed to get terminal parameters.\n" + NOTTY, 1},
-        {"lanetx", {"-d", "/dev/null"}, {"RUNPRD=5"}, "", "/dev/null" + NOTTY + "!ERROR: ioctl failed to get terminal parameters.\n" + NOTTY, 1},
-    };
-    // clang-format on
-    for (const Case &c : cases) {
+    auto runs = runs_in("tests/serial/transcripts/command_lines.txt", {{"<A>", cable.a}});
+    ASSERT_EQ(runs.size(), 54u);
+    for (const RunSpec &c : runs) {
         RunOptions o;
-        o.argv0 = c.prog;
+        o.argv0 = c.argv[0];
         o.env = c.env;
         o.unset = {"RUNTIME", "RUNPRD"};
         o.timeout_s = 30;
-        std::vector<std::string> args = c.args;
-        for (auto &a : args) a = ends(a, cable);
-        RunResult r = run_program(bin_path(c.prog), args, o);
-        SCOPED_TRACE(describe(c.prog, c.args, c.env));
-        EXPECT_TRUE(r.exited);
-        EXPECT_EQ(r.status, c.status);
-        EXPECT_EQ(r.out, c.out);
-        EXPECT_EQ(r.err, c.err);
+        RunResult r = run_program(bin_path(c.argv[0]), {c.argv.begin() + 1, c.argv.end()}, o);
+        EXPECT_TRUE(r.exited && r.status == c.status) << c.line;
+        EXPECT_EQ(r.out, c.out) << c.line;
+        EXPECT_EQ(r.err, c.err) << c.line;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 std::vector<std::string> split_lines(const std::string &text)
@@ -86,6 +87,29 @@ std::string match_transcript(const std::string &out, const std::string &path, co
     if (getenv("WRITE_TRANSCRIPTS") && values.empty()) write_file(source(path), out);
     std::string why = match_output(out, transcript(path, values));
     return why.empty() ? "" : path + ": " + why;
+}
+
+std::vector<RunSpec> runs_in(const std::string &path, const Values &values)
+{
+    std::vector<RunSpec> runs;
+    for (const std::string &line : transcript(path, values)) {
+        if (line.rfind("$ ", 0) == 0) {
+            RunSpec r;
+            r.line = line;
+            size_t arrow = line.rfind(" => ");
+            r.status = atoi(line.c_str() + arrow + 4);
+            std::istringstream words(line.substr(2, arrow - 2));
+            for (std::string w; words >> w;)
+                (r.argv.empty() && contains(w, "=") ? r.env : r.argv).push_back(w == "''" ? "" : w);
+            runs.push_back(r);
+        } else if (!runs.empty() && (line.rfind("1>", 0) == 0 || line.rfind("2>", 0) == 0)) {
+            bool open = ends_with(line, "\\c");
+            std::string text = line.substr(std::min<size_t>(3, line.size()));
+            (line[0] == '1' ? runs.back().out : runs.back().err) +=
+                open ? text.substr(0, text.size() - 2) : text + "\n";
+        }
+    }
+    return runs;
 }
 
 bool contains(const std::string &text, const std::string &part)

@@ -31,6 +31,18 @@ std::vector<std::string> transcript(const std::string &path, const Values &value
 std::string match_transcript(const std::string &out, const std::string &path,
                              const Values &values = {});
 
+// A transcript of whole runs, for tables of command lines. A run begins with
+// "$ [NAME=value ...] PROGRAM [ARG ...] => STATUS" ('' is an empty word); its
+// lines of standard output follow as "1> TEXT", of standard error as
+// "2> TEXT", where a TEXT that ends in \c has no line end. "#" lines are notes.
+struct RunSpec {
+    std::string line; // the "$" line, to name the run
+    std::vector<std::string> env, argv;
+    int status = 0;
+    std::string out, err;
+};
+std::vector<RunSpec> runs_in(const std::string &path, const Values &values = {});
+
 bool contains(const std::string &text, const std::string &part);
 int count_of(const std::string &text, const std::string &part);
 bool ends_with(const std::string &text, const std::string &tail);
