@@ -6,14 +6,13 @@
 // the capture files of each pair are equal byte for byte.
 #include <gtest/gtest.h>
 
+#include "tests/support/cable.h"
 #include "tests/support/process.h"
 #include "tests/support/text.h"
 #include "tests/support/tmpdir.h"
 
 namespace
 {
-
-const std::string P = "QwErHMZa@nYBTc$%n4nUal80J&*k5l";
 
 struct Run {
     TempDir dir{"labserial"};
@@ -40,15 +39,6 @@ Run &run()
 std::string file(const std::string &pair, const std::string &name)
 {
     return read_file(run().dir / (pair + "/" + name));
-}
-
-// The pattern lines before the one empty line that ends a whole capture; -1
-// for any other shape.
-long blocks_in(const std::string &capture)
-{
-    std::string want;
-    while (want.size() + 1 < capture.size()) want += P + "\n";
-    return capture == want + "\n" ? long(want.size() / 31) : -1;
 }
 
 TEST(LabSerial, RigRan)

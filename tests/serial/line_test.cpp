@@ -22,16 +22,9 @@ namespace
 
 using Serial = PrivateTmpTest;
 
-const std::string P = "QwErHMZa@nYBTc$%n4nUal80J&*k5l";
+const std::string &P = PATTERN;
 const std::string EIO_ = ": Input/output error\n", LOOP = ": Too many levels of symbolic links\n",
                   FULL_ = ": No space left on device\n";
-
-std::string repeat(const std::string &s, int n)
-{
-    std::string r;
-    while (n-- > 0) r += s;
-    return r;
-}
 
 // "<A>" in arguments and expected texts stands for the cable's end A.
 std::string ends(const std::string &s, const Cable &c)

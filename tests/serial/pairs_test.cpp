@@ -23,23 +23,6 @@ namespace
 
 using Pair = PrivateTmpTest;
 
-const std::string P = "QwErHMZa@nYBTc$%n4nUal80J&*k5l";
-
-std::string pattern_lines(size_t n)
-{
-    std::string r;
-    while (n-- > 0) r += P + "\n";
-    return r;
-}
-
-// The number of pattern lines before the one empty line that ends a capture
-// file of a whole transfer; -1 for any other shape.
-long blocks_in(const std::string &capture)
-{
-    size_t n = capture.size() / 31;
-    return capture == pattern_lines(n) + "\n" ? long(n) : -1;
-}
-
 TEST_F(Pair, FlowControl)
 {
     struct Row {

@@ -112,6 +112,19 @@ bool Cable::put(int end, const std::string &data)
     return true;
 }
 
+std::string repeat(const std::string &text, size_t n)
+{
+    std::string r;
+    while (n-- > 0) r += text;
+    return r;
+}
+
+long blocks_in(const std::string &capture)
+{
+    size_t n = capture.size() / 31;
+    return capture == repeat(PATTERN + "\n", n) + "\n" ? long(n) : -1;
+}
+
 // The descriptor by which pid has the device that path names open, or -1.
 static int port_fd(pid_t pid, const std::string &path)
 {

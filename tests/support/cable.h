@@ -57,6 +57,14 @@ struct Cable {
     std::vector<pid_t> sinks;
 };
 
+// The test pattern as the serial programs must send it, block by block.
+const std::string PATTERN = "QwErHMZa@nYBTc$%n4nUal80J&*k5l";
+// n copies of text.
+std::string repeat(const std::string &text, size_t n);
+// The pattern lines before the one empty line that ends a capture file of a
+// whole transfer; -1 for a capture of any other shape.
+long blocks_in(const std::string &capture);
+
 // Whether pid has the device that path names open, or has ended.
 bool has_opened(pid_t pid, const std::string &path);
 // Whether pid is held up in a read (0) or write (1) on the device that path

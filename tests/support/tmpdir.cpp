@@ -13,6 +13,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+static int remove_entry(const char *p, const struct stat *, int flag, FTW *)
+{
+    if (flag == FTW_DP)
+        rmdir(p);
+    else
+        unlink(p);
+    return 0;
+}
+
+// Removes a tree without crossing mount points.
+static void remove_tree(const std::string &path)
+{
+    if (!path.empty() && path != "/")
+        nftw(path.c_str(), remove_entry, 32, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
+}
+
 TempDir::TempDir(const std::string &tag)
 {
     const char *base = getenv("TMPDIR");
@@ -99,17 +115,3 @@ void make_tree(const std::string &root,
     }
 }
 
-static int remove_entry(const char *p, const struct stat *, int flag, FTW *)
-{
-    if (flag == FTW_DP)
-        rmdir(p);
-    else
-        unlink(p);
-    return 0;
-}
-
-void remove_tree(const std::string &path)
-{
-    if (!path.empty() && path != "/")
-        nftw(path.c_str(), remove_entry, 32, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
-}

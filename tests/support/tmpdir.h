@@ -25,6 +25,3 @@ void make_dirs(const std::string &path);
 // entry a file whose content is the second member.
 void make_tree(const std::string &root,
                const std::vector<std::pair<std::string, std::string>> &entries);
-
-// Removes a tree without crossing mount points.
-void remove_tree(const std::string &path);
