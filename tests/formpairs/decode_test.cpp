@@ -59,6 +59,7 @@ TEST(FormDecoding, TableThroughBothPrograms)
         {"t=%0A%0A", "t=\"\"\n"},
         {"t=a\nb", "t=\"a\nb\"\n"},            // a literal line feed stays
         {"h=%4a%4A%c3%C3%ff%FF%Ff%7e%09", "h=\"JJ\xC3\xC3\xFF\xFF\xFF~\t\"\n"},
+        {"n=a%00b", "n=\"a\"\n"},                // a decoded NUL ends the value
         {"p=%2B+", "p=\"+ \"\n"},              // '+' first, then the escapes
         {"p=%25%32%31", "p=\"%21\"\n"},        // decoded once, not again
         {"p=%", "p=\"%\"\n"},                  // short escapes stay as they are

@@ -72,7 +72,7 @@ TEST_F(Serial, CommandLinesSpeedsEnvironmentAndSetUp)
     Cable cable(Cable::DATA);
     if (!cable.ok()) GTEST_SKIP() << cable.error;
     auto runs = runs_in("tests/serial/transcripts/command_lines.txt", {{"<A>", cable.a}});
-    ASSERT_EQ(runs.size(), 54u);
+    ASSERT_EQ(runs.size(), 55u);
     for (const RunSpec &c : runs) {
         RunOptions o;
         o.argv0 = c.argv[0];
