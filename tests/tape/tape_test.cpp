@@ -8,7 +8,6 @@
 #include "tests/support/tmpdir.h"
 
 #include <gtest/gtest.h>
-#include <sstream>
 
 namespace
 {
@@ -25,79 +24,27 @@ struct Tape {
     }
 };
 
-// Runs "PROGRAM ARG..." (split at blanks; TAPE is the tape's path).
-RunResult run(const std::string &line, const std::string &tape)
-{
-    std::vector<std::string> args;
-    std::istringstream in(line);
-    for (std::string a; in >> a;) args.push_back(a == "TAPE" ? tape : a);
-    RunOptions o;
-    o.argv0 = args[0];
-    return run_program(bin_path(args[0]), {args.begin() + 1, args.end()}, o);
-}
-
-#define FLOOD_USAGE "!ERROR: Usage:  reelflood [-b blocksize] [-d device] [-n] [-s length-in-MB]\n"
-#define CHECK_USAGE "!ERROR: Usage:  reelcheck [-b blocksize] [-d device] [-n]\n"
-#define ENOSPC_LINE "Got expected ENOSPC at EOT\n"
-
-struct Case {
-    int tape_kb;      // 5120: 160 blocks of 32 KiB
-    const char *fill; // run first on the tape, or nullptr
-    const char *line;
-    int status;
-    const char *err, *out; // TAPE at the start of err is the tape's path
-};
-
-// clang-format off
-const Case kCases[] = {
-    {5120, nullptr, "reelflood -n -d TAPE", 0, ENOSPC_LINE, "161 blocks\n5.00Mb total\n"},
-    {5120, nullptr, "reelflood -n -d TAPE -s 1", 0, "As instructed, wrote ", "32 blocks\n1.00Mb total\n"},
-    // Above 1024 KB blocks the limit is 0: to the end of a 6 MiB tape.
-    {6144, nullptr, "reelflood -nb 2048 -s5 -d TAPE", 0, ENOSPC_LINE, "4 blocks\n6.00Mb total\n"},
-    {5120, nullptr, "reelflood -n -b 64 -d TAPE", 0, ENOSPC_LINE, "81 blocks\n5.00Mb total\n"},
-    {5120, nullptr, "reelflood -n -b 64 -s 3 -d TAPE", 0, "As instructed, wrote ", "48 blocks\n3.00Mb total\n"},
-    // The limit is (1024 / 3) x 3, the division first: 1023 blocks.
-    {5120, nullptr, "reelflood -n -b 3 -s 3 -d TAPE", 0, "As instructed, wrote ", "1023 blocks\n3.00Mb total\n"},
-    // 1024 x 4194305 is 2^32 + 1024: in 32 bits the limit would be 1024 blocks.
-    {2048, nullptr, "reelflood -n -b 1 -s 4194305 -d TAPE", 0, ENOSPC_LINE, "2049 blocks\n2.00Mb total\n"},
-    // 5140 KB: 160 blocks and 20480 bytes.
-    {5140, nullptr, "reelflood -n -d TAPE", 2, "!ERROR: After 161 blocks, wrote 20480 more bytes\n", "5.02Mb total\n"},
-    {5120, "reelflood -n -d TAPE", "reelcheck -n -d TAPE", 0, "After 161 blocks, read 0 more bytes\n", "5.00Mb total\n"},
-    {5120, "reelflood -n -d TAPE", "reelcheck -n -d TAPE -s 1", 0, "As instructed, read ", "32 blocks\n1.00Mb total\n"},
-    {5140, "reelflood -n -d TAPE", "reelcheck -n -d TAPE", 0, "After 161 blocks, read 20480 more bytes\n", "5.02Mb total\n"},
-    {5120, "reelflood -n -d TAPE -b 64", "reelcheck -n -d TAPE -b 64", 0, "After 81 blocks, read 0 more bytes\n", "5.00Mb total\n"},
-    // Opens read-write, but every transfer at offset 0 fails with EIO.
-    {64, nullptr, "reelflood -n -d /proc/self/mem", 2, "!ERROR: during writing: Input/output error\n", "1 blocks\n0.00Mb total\n"},
-    {64, nullptr, "reelcheck -n -d /proc/self/mem", 2, "!ERROR: read: Input/output error\n", "1 blocks\n0.00Mb total\n"},
-    {64, nullptr, "reelflood -d TAPE", 1, "TAPE: Inappropriate ioctl for device\n", ""},
-    {64, nullptr, "reelcheck -d TAPE", 1, "TAPE: Inappropriate ioctl for device\n", ""},
-    {64, nullptr, "reelcheck -n -d /no/such/tape", 1, "/no/such/tape: No such file or directory\n", ""},
-    {64, nullptr, "reelcheck -n -d /no/such/tape extra", 1, CHECK_USAGE, ""},
-    {64, nullptr, "reelflood -n -d /no/such/tape extra", 1, FLOOD_USAGE, ""},
-    {64, nullptr, "reelflood -x", 1, "reelflood: invalid option -- 'x'\n" FLOOD_USAGE, ""},
-    {64, nullptr, "reelcheck -b", 1, "reelcheck: option requires an argument -- 'b'\n" CHECK_USAGE, ""},
-    {64, nullptr, "reelflood -b 0 -d /no/such/tape", 1, FLOOD_USAGE, ""},
-    {64, nullptr, "reelcheck -b -5 -d /no/such/tape", 1, CHECK_USAGE, ""},
-    {64, nullptr, "reelcheck -b many -d /no/such/tape", 1, CHECK_USAGE, ""},
-    // 2097152 KB is 2^31 bytes: no int holds the block size.
-    {64, nullptr, "reelflood -b 2097152 -d /no/such/tape", 1, FLOOD_USAGE, ""},
-};
-// clang-format on
-
+// Every ending of both programs, as transcripts of whole runs.
 TEST(Tape, CommandLinesAndEndings)
 {
-    for (const Case &c : kCases) {
-        SCOPED_TRACE(c.line);
-        Tape t(c.tape_kb);
-        if (!t.ns.ok()) GTEST_SKIP() << t.ns.error;
-        if (c.fill) run(c.fill, t.path);
-        RunResult r = run(c.line, t.path);
-        std::string err = c.err;
-        if (err.rfind("TAPE", 0) == 0) err.replace(0, 4, t.path);
-        EXPECT_TRUE(r.exited);
-        EXPECT_EQ(r.status, c.status);
-        EXPECT_EQ(r.err, err);
-        EXPECT_EQ(r.out, c.out);
+    TempDir dir("tape");
+    MountNs ns; // unmounted before dir goes
+    if (!ns.ok()) GTEST_SKIP() << ns.error;
+    const std::string fs = dir / "fs", tape = fs + "/tape";
+    auto runs = runs_in("tests/tape/transcripts/runs.txt", {{"<TAPE>", tape}});
+    ASSERT_EQ(runs.size(), 25u);
+    for (const RunSpec &c : runs) {
+        if (!c.env.empty()) { // TAPE_KB=size: a fresh tape
+            EXPECT_TRUE(!file_exists(tape) || ns.umount(fs));
+            ASSERT_TRUE(ns.tmpfs(fs, "tmpfs", "size=" + c.env[0].substr(8) + "k"));
+            write_file(tape, "");
+        }
+        RunOptions o;
+        o.argv0 = c.argv[0];
+        RunResult r = run_program(bin_path(c.argv[0]), {c.argv.begin() + 1, c.argv.end()}, o);
+        EXPECT_TRUE(r.exited && r.status == c.status) << c.line;
+        EXPECT_EQ(r.err, c.err) << c.line;
+        EXPECT_EQ(r.out, c.out) << c.line;
     }
 }
 
@@ -106,7 +53,8 @@ TEST(Tape, BlocksHoldTheNumberedPattern)
 {
     Tape t(2048);
     if (!t.ns.ok()) GTEST_SKIP() << t.ns.error;
-    ASSERT_EQ(run("reelflood -n -d TAPE -b 1 -s 1", t.path).status, 0);
+    ASSERT_EQ(run_program(bin_path("reelflood"), {"-n", "-d", t.path, "-b", "1", "-s", "1"}).status,
+              0);
     std::string tape = read_file(t.path);
     ASSERT_EQ(tape.size(), 1048576u);
     EXPECT_EQ(tape.substr(0, 3), "\x01\x02\x03");
@@ -120,11 +68,11 @@ TEST(Tape, MismatchListsTheWholeBlock)
 {
     Tape t(5120);
     if (!t.ns.ok()) GTEST_SKIP() << t.ns.error;
-    run("reelflood -n -d TAPE -s 4", t.path);
+    run_program(bin_path("reelflood"), {"-n", "-d", t.path, "-s", "4"});
     ASSERT_EQ(shell("printf '\\377' | dd of=" + t.path +
                     " bs=1 seek=65541 conv=notrunc status=none"), // block 3, byte 5
               0);
-    RunResult r = run("reelcheck -n -d TAPE", t.path);
+    RunResult r = run_program(bin_path("reelcheck"), {"-n", "-d", t.path});
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err, "");
     std::vector<std::string> lines = split_lines(r.out);
