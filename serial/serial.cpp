@@ -21,13 +21,13 @@ static long to_long(const char *text)
     return strtol(text, nullptr, 10);
 }
 
-[[noreturn]] static void usage_exit(const char *usage)
+[[noreturn]] static void usage(const char *text)
 {
-    fputs(usage, stdout);
+    fputs(text, stdout);
     exit(1);
 }
 
-Options read_options(int argc, char **argv, const char *optstring, const char *usage)
+Options read_options(int argc, char **argv, const char *optstring, const char *usage_text)
 {
     Options o;
     int c;
@@ -35,7 +35,7 @@ Options read_options(int argc, char **argv, const char *optstring, const char *u
         switch (c) {
         case 's':
         case 'n':
-            if (o.mode && o.mode != c) usage_exit(usage);
+            if (o.mode && o.mode != c) usage(usage_text);
             o.mode = c;
             break;
         case 'd': o.device = optarg; break;
@@ -46,10 +46,10 @@ Options read_options(int argc, char **argv, const char *optstring, const char *u
             break;
         }
         case 'v': o.verbose = true; break;
-        default: usage_exit(usage);
+        default: usage(usage_text);
         }
     }
-    if (!o.device || (strchr(optstring, 's') && !o.mode)) usage_exit(usage);
+    if (!o.device || (strchr(optstring, 's') && !o.mode)) usage(usage_text);
     return o;
 }
 

@@ -27,15 +27,15 @@ struct Msg {
 // The options every program reads: -d and -b; -s and -n (the flow-control
 // pair: exactly one, either may repeat); -m (cut to a multiple of 95); -v.
 // Only the letters in optstring are taken. An argument error, or no -d (or
-// neither -s nor -n where they are taken), prints usage on standard output
-// and exits 1.
+// neither -s nor -n where they are taken), calls usage: usage_text on
+// standard output, exit 1.
 struct Options {
     int mode = 0; // 's', 'n' or 0
     const char *device = nullptr, *baud = "9600";
     int limit = 0;
     bool verbose = false;
 };
-Options read_options(int argc, char **argv, const char *optstring, const char *usage);
+Options read_options(int argc, char **argv, const char *optstring, const char *usage_text);
 
 struct Speed {
     const char *text;

@@ -11,13 +11,13 @@
 // Block sizes in kilobytes whose byte count fits an int.
 constexpr int MAX_BLOCK_KB = 2097151;
 
-[[noreturn]] static void usage_exit(const char *usage)
+[[noreturn]] static void usage(const char *text)
 {
-    fputs(usage, stderr);
+    fputs(text, stderr);
     exit(1);
 }
 
-Tape open_tape(int argc, char **argv, const char *usage)
+Tape open_tape(int argc, char **argv, const char *usage_text)
 {
     int blocksize = 32, megabytes = 0, norewind = 0;
     const char *device = TAPE_DEVICE;
@@ -28,11 +28,11 @@ Tape open_tape(int argc, char **argv, const char *usage)
         case 'd': device = optarg; break;
         case 'n': norewind = 1; break;
         case 's': megabytes = atoi(optarg); break;
-        default: usage_exit(usage);
+        default: usage(usage_text);
         }
     }
     // 0 or less would divide by zero and size the buffers from nothing.
-    if (optind < argc || blocksize <= 0 || blocksize > MAX_BLOCK_KB) usage_exit(usage);
+    if (optind < argc || blocksize <= 0 || blocksize > MAX_BLOCK_KB) usage(usage_text);
     int fd = open(device, O_RDWR);
     if (fd < 0 || (!norewind && tape_rewind(fd) < 0)) {
         perror(device);
