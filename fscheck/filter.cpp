@@ -26,18 +26,22 @@ void init_expect(const char *device, const char *mount_point, int exit_code)
     expect.push_back("&files");
 }
 
-static int read_line(FILE *stream, char *buf, int size)
+// Reads one line of at most size - 1 bytes and drops its newline. A NUL byte
+// is kept as the two characters "\0": a line is judged whole, as read, so a
+// damaged one ("\0CORRUPTED INODE 5") never passes as empty or as a rule's text.
+static int read_line(FILE *stream, std::string *line, int size)
 {
-    if (!fgets(buf, size, stream)) {
-        if (ferror(stream)) {
-            eprintf("fgets() failed.\n");
-            return -1;
-        }
-        return 0;
+    line->clear();
+    int c = EOF, n = 0;
+    while (n < size - 1 && (c = getc(stream)) != EOF && c != '\n') {
+        *line += c ? std::string(1, (char)c) : std::string("\\0");
+        n++;
     }
-    size_t n = strlen(buf);
-    if (n > 0 && buf[n - 1] == '\n') buf[n - 1] = '\0';
-    return 1;
+    if (c == EOF && ferror(stream)) {
+        eprintf("fgets() failed.\n");
+        return -1;
+    }
+    return c == EOF && n == 0 ? 0 : 1;
 }
 
 static int looking_at(const char **pos, const char *text)
@@ -99,10 +103,11 @@ static void dump_rules(size_t current, const char *line)
 
 int filter_stream(FILE *stream, const char *device, const char *mount_point)
 {
-    char line[256];
+    std::string text_read;
     size_t cur = 0;
     int r;
-    while ((r = read_line(stream, line, sizeof line)) > 0) {
+    while ((r = read_line(stream, &text_read, 256)) > 0) {
+        const char *line = text_read.c_str();
         if (line[0] == '\0') continue;
         if (cur == expect.size()) {
             eprintf("Unexpected extra line from fsck.\n => %s\n", line);

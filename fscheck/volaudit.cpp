@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 
 int main(int argc, char **argv)
 {
@@ -18,6 +19,13 @@ int main(int argc, char **argv)
     }
     const char *path = argv[1];
     const char *output_file = argc > 2 ? argv[2] : "fsck.out";
+    // The report is written to the output file and read back: a device there
+    // reads without end (/dev/zero), a FIFO blocks, a link is not followed.
+    struct stat st;
+    if (lstat(output_file, &st) == 0 && !S_ISREG(st.st_mode)) {
+        fprintf(stderr, "!ERROR: %s: %s is not a regular file.\n", program_name, output_file);
+        return 1;
+    }
 
     const mount_entry *m = filesystem_of(path);
     if (!m || m->mnt_special.empty()) return 1;

@@ -6,9 +6,13 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <ftw.h>
+#include <cstring>
+#include <dirent.h>
+#include <set>
+#include <string>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <vector>
 
 const char *sname(const char *path)
 {
@@ -96,19 +100,39 @@ long df(const char *path)
 // 512-byte blocks, summed in 64 bits: a tree of a terabyte overflows an int.
 int64_t total_blocks = 0;
 
-static int du_visit(const char *, const struct stat *st, int flag, FTW *)
+// The walk follows symbolic links and stays on the tree's own file system.
+// An entry that cannot be examined adds nothing and the walk goes on; glibc's
+// nftw would instead end the whole walk on a link it cannot follow (a loop
+// gives ELOOP). A directory reached again through a link is walked once, a
+// file once per name. Only one directory is open at a time.
+static void du_walk(const std::string &path, dev_t dev, std::set<std::pair<dev_t, ino_t>> &seen)
 {
-    if (flag == FTW_F || flag == FTW_D) total_blocks += st->st_blocks;
-    return 0;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || st.st_dev != dev) return;
+    if (!S_ISDIR(st.st_mode)) {
+        total_blocks += st.st_blocks;
+        return;
+    }
+    if (!seen.insert({st.st_dev, st.st_ino}).second) return;
+    DIR *d = opendir(path.c_str());
+    if (!d) return; // a directory that cannot be read adds nothing
+    total_blocks += st.st_blocks;
+    std::vector<std::string> names;
+    while (dirent *e = readdir(d))
+        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+    closedir(d);
+    for (const std::string &n : names) du_walk(path + "/" + n, dev, seen);
 }
 
 long du(const char *path)
 {
     total_blocks = 0;
-    int r = nftw(path, du_visit, 16, FTW_MOUNT);
-    if (r != 0) {
-        trace("%s::du: ftw('%s') returned %d\n", program_name, path, r);
+    struct stat st;
+    if (stat(path, &st) != 0) {
+        trace("%s::du: ftw('%s') returned %d\n", program_name, path, -1);
         exit(1);
     }
+    std::set<std::pair<dev_t, ino_t>> seen;
+    du_walk(path, st.st_dev, seen);
     return (long)((total_blocks + 1) / 2);
 }

@@ -113,7 +113,7 @@ int combine_instance_counts(int by_disk, int by_processes)
     return by_processes >= 0 && by_processes < by_disk ? by_processes : by_disk;
 }
 
-int autoconfig_instances_by_disk_space()
+int autoconfig_instances_by_disk_space(long long *need_k, long long *free_k)
 {
     long long used = du(src_directory);
     if (opt_verbose) eprintf("du('%s') => %lld\n", src_directory, used);
@@ -124,6 +124,8 @@ int autoconfig_instances_by_disk_space()
         eprintf("Disk space required per instance  : %lldK\n", space_per_instance(used));
         eprintf("Instances supported by disk space : %d\n", n);
     }
+    if (need_k) *need_k = space_per_instance(used);
+    if (free_k) *free_k = avail;
     return n;
 }
 

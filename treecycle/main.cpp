@@ -18,6 +18,22 @@ static bool int_cardinal(const char *s, int *value)
     return true;
 }
 
+// A run of no instance would copy and compare nothing and still pass: say
+// why there is none and stop.
+[[noreturn]] static void refuse_empty_run(bool given, int by_disk, long long need_k, long long free_k)
+{
+    if (given)
+        eprintf("!ERROR: %s: 0 instances: the run would test nothing.\n", program_name);
+    else if (by_disk == 0)
+        eprintf("!ERROR: %s: no room for one instance in %s: one needs %lldK, %lldK is there.\n",
+                program_name, dst_directory, need_k, free_k < 0 ? 0 : free_k);
+    else
+        eprintf("!ERROR: %s: the process limit (%d) leaves no room for one instance of %d processes "
+                "beside 100 others.\n",
+                program_name, nprocs(), processes_per_instance);
+    exit(1);
+}
+
 int main(int argc, char **argv)
 {
     program_path = argv[0];
@@ -67,7 +83,9 @@ int main(int argc, char **argv)
     }
     if (unknown) exit(1);
 
-    int count = autoconfig_instances_by_disk_space();
+    long long need_k, free_k;
+    int by_disk = autoconfig_instances_by_disk_space(&need_k, &free_k);
+    int count = by_disk;
     // The kernel memory probe: may this process learn its process limit?
     if (proclimit_probe() == 0) {
         count = combine_instance_counts(count, autoconfig_instances_by_processes());
@@ -83,6 +101,7 @@ int main(int argc, char **argv)
         eprintf("         cannot be used to limit the number of concurrent\n");
         eprintf("         instances of TRC7, because that information is not available.\n");
     }
+    int asked = instances;
     if (instances < 0 || count < instances) instances = count;
     if (opt_verbose || !opt_commit) {
         printf("%d\n", instances);
@@ -96,6 +115,7 @@ int main(int argc, char **argv)
     make_fs_pathnames();
     make_tmp_filenames();
     if (!opt_commit) exit(0);
+    if (instances == 0) refuse_empty_run(asked == 0, by_disk, need_k, free_k);
     make_source_filename_list();
     TRC7_start();
     TRC7_repeat();

@@ -81,7 +81,9 @@ int instances_for_processes(long long total, int per_instance);
 // The count that both limits allow; a process count of -1 (no limit known)
 // leaves it to the disk space.
 int combine_instance_counts(int by_disk, int by_processes);
-int autoconfig_instances_by_disk_space();
+// The count the target's free space allows; with the space one instance
+// needs and the space there is, in kilobytes, when asked.
+int autoconfig_instances_by_disk_space(long long *need_k = nullptr, long long *free_k = nullptr);
 int autoconfig_instances_by_processes();
 void make_fs_pathnames();
 // The raw device of a block device name, or the end of the program.

@@ -47,6 +47,13 @@ TEST(Filter, Reports)
         {edited(healthy, " (NO WRITE)", " (NO WRITE) "), 0, 0, mismatch +
          "  Expected:\n    [** /dev/rdsk/c0t0d0s0 (NO WRITE)]\n  Got:\n    [** /dev/rdsk/c0t0d0s0 (NO WRITE) ]\n"},
         {healthy + "one more\nand more\n", 0, 0, "Unexpected extra line from fsck.\n => one more\n"},
+        // A line with a NUL byte is judged whole: never empty, never a rule's text.
+        {healthy + std::string("\0CORRUPTED INODE 5\n", 19), 0, 0,
+         "Unexpected extra line from fsck.\n => \\0CORRUPTED INODE 5\n"},
+        {edited(healthy, " (NO WRITE)", std::string(" (NO WRITE)\0 UNEXPECTED INCONSISTENCY", 37)), 0, 0,
+         mismatch + "  Expected:\n    [** /dev/rdsk/c0t0d0s0 (NO WRITE)]\n  Got:\n"
+         "    [** /dev/rdsk/c0t0d0s0 (NO WRITE)\\0 UNEXPECTED INCONSISTENCY]\n"},
+        {edited(sb, "FILE SYSTEM STATE", std::string("FILE SYSTEM\0STATE", 17)), 36, 1, ""},
         // 300 characters: a line of 255, and one of 45 for the next rule.
         {edited(healthy, "** Currently Mounted on /export", wide), 0, 0, mismatch +
          "  Expected:\n    [** Currently Mounted on /export]\n  Got:\n    [" + wide.substr(0, 255) + "]\n"},

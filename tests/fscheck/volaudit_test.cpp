@@ -80,8 +80,14 @@ TEST_F(Volaudit, Runs)
          "/usr/sbin/fsck -n /dev/md/dsk/d10 ", "", ""},
         {"", {mnt + "/does/not/exist", out}, "/", good, 0, 0, 1, "", "", "test -e " + out + " || echo none", "none\n"},
         {"", {mnt, D + "/no/such/dir/out"}, "/", good, 0, 0, 1, said(mnt, D + "/no/such/dir/out", mnt), "", "", ""},
+        // An output file that is not a regular file is refused: a link is not
+        // followed, a device or a FIFO would be read without end or block.
         {"echo keep >" + D + "/victim && ln -s " + D + "/victim " + out, {mnt, out}, "/", good, 0, 0, 1,
-         said(mnt, out, mnt), "", "cat " + D + "/victim", "keep\n"},
+         "!ERROR: volaudit: " + out + " is not a regular file.\n", "", "cat " + D + "/victim", "keep\n"},
+        {"mkfifo " + out, {mnt, out}, "/", good, 0, 0, 1, "!ERROR: volaudit: " + out + " is not a regular file.\n",
+         "", "", ""},
+        {"", {mnt, "/dev/zero"}, "/", good, 0, 0, 1, "!ERROR: volaudit: /dev/zero is not a regular file.\n", "",
+         "", ""},
         // clang-format on
     };
     FakeFsck fsck;

@@ -179,14 +179,25 @@ const Case runs[] = {
      "ls {D}; ls {D}/log | wc -l; cat {D}/log/TRC7.003.002.5.log; p=$(cat ../TRC7.pid); "
      "ls /var/tmp/TRC7.$p.*; [ \"$(cat ../TRC7.term)\" = \"kill -s TERM -- -$p\" ] && echo term",
      "log\n30\n<N> block<*>\n/var/tmp/TRC7.<N>.log\n/var/tmp/TRC7.<N>.srcfiles\nterm\n"},
-    // The list of sources: depth first, without what is mounted inside the tree.
+    // The list of sources: depth first, without what is mounted inside the tree
+    // (which the comparison, crossing into it, then finds missing in the copy).
     {"SourceList", "mkdir {S}/mnt && mount -t tmpfs tmpfs {S}/mnt && echo x >{S}/mnt/inner && "
-     "{P} -nofsck {S} {D} 1 0", 0, "", "=",
-     H + "Iterations           : 1\nConcurrent  instances: 0\n<EV>Start.\n" + DONE,
+     "{P} -nofsck {S} {D} 1 1", 1, "", "<...>", "<...>",
      "f=$(ls /var/tmp/*.srcfiles); head -1 $f; sort $f; grep -x -e sub -e sub/b.txt $f; "
      "grep -x -e sub/deeper -e sub/deeper/c.txt $f",
      ".\n.\na.txt\nempty\nsub\nsub/b.txt\nsub/deeper\nsub/deeper/c.txt\nsub\nsub/b.txt\nsub/deeper\n"
      "sub/deeper/c.txt\n"},
+    // Links in the source are copied as links, but the comparison follows
+    // them: one that leads nowhere (or in a loop) fails the run; sizing the
+    // count steps over it.
+    {"LinksThatCannotBeFollowed", "ln -s nowhere {S}/dangling && ln -s loopy {S}/loopy && "
+     "{P} -n {S} {D} 1 1 && {P} {S} {D} 1 1", 1, "1\n", "<...>",
+     H + ONE + "treecycle: diff failed; status = {signal=0, exit=2}\n<...>",
+     "cat {D}/dcout.001/P1; readlink {D}/tbase.001.1/dangling",
+     "diff: {S}/dangling: No such file or directory\n"
+     "diff: {D}/tbase.001.1/dangling: No such file or directory\n"
+     "diff: {S}/loopy: Too many levels of symbolic links\n"
+     "diff: {D}/tbase.001.1/loopy: Too many levels of symbolic links\nnowhere\n"},
     {"StopFileEndsTheRunWithoutItsIterationLine", "touch ../stop && {P} {S} {D} 5 1", 0, "", "=",
      H + "Iterations           : 5\nConcurrent  instances: 1\n<EV>Start.\n<EV>!PASS: Done.\n",
      "ls {D}/log", "TRC7.001.001.1.log\nTRC7.001.001.2.log\nTRC7.001.001.3.log\nTRC7.001.001.4.log\n"
@@ -199,8 +210,8 @@ const Case runs[] = {
      H + "Iterations           : 0\nConcurrent  instances: 1\n<EV>Start.\n" + DONE, "", ""},
     // The longest time limit, and a clock beyond a day; no instances, so that
     // the stop file ends the run after the first iteration.
-    {"LongestTimeLimit", "touch ../stop && {P} -nofsck {S} {D} 596523:14:07 0", 0, "", "=",
-     H + "Time limit           : 596523:14:07 (2147483647 sec)\nConcurrent  instances: 0\n"
+    {"LongestTimeLimit", "touch ../stop && {P} -nofsck {S} {D} 596523:14:07 1", 0, "", "=",
+     H + "Time limit           : 596523:14:07 (2147483647 sec)\nConcurrent  instances: 1\n"
      "<EV>Start.\n<EV>!PASS: Done.\n", "", ""},
     {"DashNPrintsTheCountAndWritesNothing", "{P} -n {S} {D} 5 3", 0, "3\n", "", "",
      "find {D} /var/tmp -mindepth 1; ls {T}", "dst\nrun\nsrc\n"},
@@ -256,10 +267,14 @@ const Case runs[] = {
      "Disk space available for use by treecycle: 412K\nDisk space required per instance  : 154K\n"
      "Instances supported by disk space : 2\nTotal processes (v.v_proc) . . . : 1000\n"
      "Processes available  . . . . . . : 900\nInstances supported by processes : 36\n", "", "", ""},
-    {"TargetTooSmallForOneInstanceRunsChecksOnly", "mount -t tmpfs -o size=64k tmpfs {D} && "
-     "{P} {S} {D} 2", 0, "", "=", H + "Iterations           : 2\nConcurrent  instances: 0\n"
-     "<EV>Start.\n<EV>Iteration 001 complete.\n<EV>Iteration 002 complete.\n<EV>!PASS: Done.\n",
-     "ls -A {D} {D}/log", "{D}:\nlog\n\n{D}/log:\n"},
+    // A run of no instance would test nothing: refused, but for -n; 28K of
+    // source needs 154K, a 64K tmpfs has 64K free.
+    {"NoInstanceIsRefused", "mount -t tmpfs -o size=64k tmpfs {D} && {P} {S} {D} 2; {P} -n {S} {D} 2; "
+     "{P} {S} {T}/run 1 0; prlimit --nproc=150 {P} -processes-per-instance 51 {S} {T}/run 1", 1, "0\n",
+     "!ERROR: treecycle: no room for one instance in {D}: one needs 154K, 64K is there.\n"
+     "!ERROR: treecycle: 0 instances: the run would test nothing.\n"
+     "!ERROR: treecycle: the process limit (150) leaves no room for one instance of 51 processes beside "
+     "100 others.\n", "", "ls -A {D}", ""},
     {"InstancesArgumentIsAnUpperBound", "mount -t tmpfs -o size=512k tmpfs {D} && {P} -n {S} {D} 1 1 "
      "&& {P} -n {S} {D} 1 2000000", 0, "1\n3\n", "", "", "", ""},
     {"ProcessLimitDividedByProcessesPerInstance",
