@@ -3,6 +3,7 @@
 // raw slice, with regular, record-locked and asynchronous I/O, and times it.
 #include "diskhammer/diskhammer.h"
 #include "platform/disk_size.h"
+#include "platform/outcheck.h"
 
 #include <climits>
 #include <cstdio>
@@ -38,6 +39,7 @@ static int pass_count(const char *text)
 
 int main(int argc, char **argv)
 {
+    check_output_at_exit("diskhammer");
     mlist_selector select = mlist_select_rw;
     bool have_selector = false;
     int c;

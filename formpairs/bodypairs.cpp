@@ -1,6 +1,7 @@
 // bodypairs: prints each pair of a form-encoded request body of
 // CONTENT_LENGTH bytes on standard input as a name="value" line.
 #include "formpairs/pairs.h"
+#include "platform/outcheck.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 
 int main()
 {
+    check_output_at_exit("bodypairs");
     long long cl = content_length(getenv("CONTENT_LENGTH"));
     if (cl > 0) {
         // Bytes after the body belong to whoever reads the input next.
@@ -22,8 +24,8 @@ int main()
         fclose(in);
         if (failed) {
             fprintf(stderr, "bodypairs: standard input: %s\n", strerror(err));
-            return finish_output("bodypairs") | 1;
+            return 1;
         }
     }
-    return finish_output("bodypairs");
+    return 0;
 }

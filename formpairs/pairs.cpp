@@ -56,12 +56,3 @@ void decode_body(FILE *in, long long cl, FILE *out)
         decode_pair(word, out);
     }
 }
-
-int finish_output(const char *program)
-{
-    if (fflush(stdout) != 0 || ferror(stdout)) {
-        fprintf(stderr, "%s: standard output: %s\n", program, strerror(errno ? errno : EIO));
-        return 1;
-    }
-    return 0;
-}

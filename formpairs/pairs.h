@@ -29,5 +29,3 @@ long long content_length(const char *value);
 // more than that from fd, so that what follows the body stays unread.
 FILE *open_body(int fd, long long limit);
 
-// Flushes standard output; a failed write is reported and gives status 1.
-int finish_output(const char *program);

@@ -2,6 +2,7 @@
 // checker in no-write mode, and judges its report.
 #include "fscheck/fscheck.h"
 #include "libsupport/support.h"
+#include "platform/outcheck.h"
 
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,7 @@
 
 int main(int argc, char **argv)
 {
+    check_output_at_exit("volaudit");
     program_path = argv[0];
     program_name = sname(program_path);
     if (argc < 2) {

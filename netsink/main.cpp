@@ -2,6 +2,7 @@
 #include "netsink/netsink.h"
 
 #include "platform/hostname.h"
+#include "platform/outcheck.h"
 
 #include <climits>
 #include <cstdio>
@@ -28,6 +29,7 @@ static long number_in(const char *text, long min, long max)
 
 int main(int argc, char **argv)
 {
+    check_output_at_exit("netsink");
     const char *argv0 = argc > 0 ? argv[0] : "netsink";
     char host[256] = "";
     int port = 4004, connections = 1;

@@ -1,11 +1,13 @@
 // mediaquery: prints the volume manager's symbolic name for a device path,
 // nothing when the volume manager does not manage the path.
 #include "platform/volmgt.h"
+#include "platform/outcheck.h"
 
 #include <cstdio>
 
 int main(int argc, char **argv)
 {
+    check_output_at_exit("mediaquery");
     if (argc < 2) {
         fprintf(stderr, "!ERROR: Usage: %s device-path\n", argc > 0 ? argv[0] : "mediaquery");
         return 1;

@@ -2,6 +2,7 @@
 // records the device's path in /tmp/devnam.
 #include "platform/termio.h"
 #include "serial/serial.h"
+#include "platform/outcheck.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@ static const char usage[] = "!ERROR: lanerx: Insufficient or improper argument.\
 
 int main(int argc, char **argv)
 {
+    check_output_at_exit("lanerx");
     Options o = read_options(argc, argv, "d:b:m:v", usage);
     const Speed &speed = convert_speed(o.baud, ALL_SPEEDS, "!ERROR: Invalid baud rate\n",
                                        "See the termio(7I) man page for supported baud rates.\n");

@@ -2,6 +2,7 @@
 // discards whatever is still queued.
 #include "platform/termio.h"
 #include "serial/serial.h"
+#include "platform/outcheck.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@ static const char usage[] = "!ERROR: lanetx : Insufficient or improper argument.
 
 int main(int argc, char **argv)
 {
+    check_output_at_exit("lanetx");
     Options o = read_options(argc, argv, "d:b:m:", usage);
     const Speed &speed = convert_speed(o.baud, ALL_SPEEDS, "!ERROR: Invalid baud rate\n",
                                        "See the termio(7I) man page for supported baud rates.\n");

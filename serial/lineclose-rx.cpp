@@ -3,6 +3,7 @@
 // to a multiple of 95) runs out; its port hangs up the line on that close.
 #include "platform/termio.h"
 #include "serial/serial.h"
+#include "platform/outcheck.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@ static const char usage[] = "!ERROR: lineclose-rx: Insufficient or improper argu
 
 int main(int argc, char **argv)
 {
+    check_output_at_exit("lineclose-rx");
     Options o = read_options(argc, argv, "d:b:m:", usage);
     const Speed &speed = convert_speed(o.baud, LINECLOSE_SPEEDS, "!ERROR: Invalid baud rate.\n",
                                        "See termio(7I) man page for supported baud rate!\n");

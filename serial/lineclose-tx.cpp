@@ -3,6 +3,7 @@
 // fails: the far end has hung up, which is the pass (with status 1).
 #include "platform/termio.h"
 #include "serial/serial.h"
+#include "platform/outcheck.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@ static const char usage[] = "!ERROR: lineclose-tx : Insufficient or improper arg
 
 int main(int argc, char **argv)
 {
+    check_output_at_exit("lineclose-tx");
     Options o = read_options(argc, argv, "d:b:m:", usage);
     const Speed &speed = convert_speed(o.baud, LINECLOSE_SPEEDS, "!ERROR: Invalid baud rate.\n",
                                        "See termio(7I) man page for supported baud rate\n");

@@ -2,6 +2,7 @@
 // then receives pattern blocks into /tmp/portlisten.tmp until the end marker.
 #include "platform/termio.h"
 #include "serial/serial.h"
+#include "platform/outcheck.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@ static const char usage[] = "!ERROR: portlisten : Insufficient or improper argum
 
 int main(int argc, char **argv)
 {
+    check_output_at_exit("portlisten");
     Options o = read_options(argc, argv, "d:b:", usage);
     const Speed &speed = convert_speed(o.baud, ALL_SPEEDS, "!ERROR: Invalid baud rate.\n",
                                        "See termio(7I) man page for supported baud rate!\n");

@@ -3,6 +3,7 @@
 // accepted in /tmp/porttalk.tmp, then the end marker "!" and three NULs.
 #include "platform/termio.h"
 #include "serial/serial.h"
+#include "platform/outcheck.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@ static const char usage[] = "!ERROR: porttalk : Insufficient or improper argumen
 
 int main(int argc, char **argv)
 {
+    check_output_at_exit("porttalk");
     Options o = read_options(argc, argv, "d:b:", usage);
     const Speed &speed = convert_speed(o.baud, ALL_SPEEDS, "!ERROR: Invalid baud rate.\n",
                                        "See termio(7I) man page for supported baud rate!\n");

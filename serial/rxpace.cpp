@@ -6,6 +6,7 @@
 #include "platform/hrtime.h"
 #include "platform/termio.h"
 #include "serial/serial.h"
+#include "platform/outcheck.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,7 @@ static const char usage[] = "!ERROR: rxpac : Insufficient or improper argument.\
 
 int main(int argc, char **argv)
 {
+    check_output_at_exit("rxpace");
     Options o = read_options(argc, argv, "snd:b:", usage);
     const Speed &speed = convert_speed(o.baud, ALL_SPEEDS, "!ERROR: Invalid baud rate.\n",
                                        "See termio(7I) man page for supported baud rate!\n");

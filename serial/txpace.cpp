@@ -3,6 +3,7 @@
 // sent in /tmp/txpace.tmp) or none (-n), then the end marker "!".
 #include "platform/termio.h"
 #include "serial/serial.h"
+#include "platform/outcheck.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@ static const char usage[] = "!ERROR: txpac : Insufficient or improper argument\n
 
 int main(int argc, char **argv)
 {
+    check_output_at_exit("txpace");
     Options o = read_options(argc, argv, "snd:b:", usage);
     const Speed &speed = convert_speed(o.baud, ALL_SPEEDS, "!ERROR: Invalid baud rate.\n",
                                        "See termio(7I) man page for supported baud rate\n");

@@ -2,6 +2,7 @@
 // block against the pattern reelflood wrote, up to the end of the recorded
 // data, the requested length or the first block that differs.
 #include "tape/blocks.h"
+#include "platform/outcheck.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,7 @@ static unsigned char *buf, *pattern;
 
 int main(int argc, char **argv)
 {
+    check_output_at_exit("reelcheck");
     Tape t = open_tape(argc, argv, "!ERROR: Usage:  reelcheck [-b blocksize] [-d device] [-n]\n");
     buf = static_cast<unsigned char *>(malloc(t.bsize));
     pattern = buf ? pattern_alloc(t.bsize) : nullptr;

@@ -1,6 +1,7 @@
 // reelflood: rewinds a tape and writes numbered pattern blocks until the end
 // of the tape, or until the requested length.
 #include "tape/blocks.h"
+#include "platform/outcheck.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -13,6 +14,7 @@ static unsigned char *pattern;
 
 int main(int argc, char **argv)
 {
+    check_output_at_exit("reelflood");
     Tape t =
         open_tape(argc, argv,
                   "!ERROR: Usage:  reelflood [-b blocksize] [-d device] [-n] [-s length-in-MB]\n");

@@ -2,6 +2,7 @@
 #include "targetscan/targetscan.h"
 
 #include "platform/hostname.h"
+#include "platform/outcheck.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 
 int main(int argc, char **argv)
 {
+    check_output_at_exit("targetscan");
     // Unbuffered, so the decoded text and the error lines keep their order.
     setbuf(stdout, nullptr);
     host_name(hostname, sizeof hostname);

@@ -2,6 +2,7 @@
 #include "libsupport/support.h"
 #include "platform/proclimit.h"
 #include "treecycle/treecycle.h"
+#include "platform/outcheck.h"
 
 #include <cerrno>
 #include <climits>
@@ -36,6 +37,7 @@ static bool int_cardinal(const char *s, int *value)
 
 int main(int argc, char **argv)
 {
+    check_output_at_exit("treecycle");
     program_path = argv[0];
     program_name = sname(argv[0]);
     trace1 = stderr;
