@@ -188,6 +188,9 @@ int fs_write(const mlist_entry *mp, const io_engine *eng, long long *size, long 
         printf("%s%s\n", "!ERROR: munmap", strerror(errno));
         exit(1);
     }
+    // The file must reach the device: a device that fails under a file system
+    // would otherwise go unseen, the data read back from memory.
+    if (!d_option && fsync(test_fd) != 0) report_error("fsync");
     close(test_fd);
     *size = seq.size;
     *transfer = seq.transfer;

@@ -54,6 +54,43 @@ static void intr_handler(int)
     exit(0);
 }
 
+// The signals that end the parent: its own interrupt, termination, hang-up,
+// and a write to an output that has gone (`diskhammer ... | head -1`).
+static const int stop_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+static volatile pid_t running_child; // the engine's child under way, or 0
+
+// Held while a test directory is made and while a child is started, so that
+// the parent knows what to clean up whenever one of them arrives.
+static void hold_stop_signals(bool hold)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : stop_signals) sigaddset(&set, sig);
+    sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
+}
+
+// The parent leaves nothing behind: the child under way is interrupted (it
+// removes the test directory itself, as on an interrupt to the whole group)
+// and waited for, then the directory goes here too, and the run ends with 1.
+static void parent_stop(int)
+{
+    if (running_child > 0) {
+        kill(running_child, SIGINT);
+        while (waitpid(running_child, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    if (master_mp) test_cleanup(master_mp);
+    _exit(1);
+}
+
+static void catch_stop_signals()
+{
+    struct sigaction sa = {};
+    sa.sa_handler = parent_stop;
+    for (int sig : stop_signals) sigaddset(&sa.sa_mask, sig);
+    for (int sig : stop_signals) sigaction(sig, &sa, nullptr);
+}
+
 // The test directory in a world-writable file system may have been made by
 // someone else: only a real directory of our own is used.
 static bool own_directory(const std::string &dir)
@@ -101,6 +138,10 @@ static int test_setup(mlist_entry *mp)
 static void child_pass(const mlist_entry *mp, const io_engine *eng)
 {
     signal(SIGINT, intr_handler);
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGHUP, SIG_DFL);
+    signal(SIGPIPE, SIG_DFL);
+    hold_stop_signals(false);
     long long size, transfer;
     while (fs_write(mp, eng, &size, &transfer) == 1) fs_read(mp, eng, size, transfer);
     exit(0);
@@ -110,8 +151,11 @@ static void run_engine(mlist_entry *mp, int engine)
 {
     fflush(stdout);
     time_setup();
+    hold_stop_signals(true);
     pid_t pid = fork();
     if (pid == 0) child_pass(mp, engines[engine]);
+    running_child = pid > 0 ? pid : 0;
+    hold_stop_signals(false);
     if (pid < 0) {
         if (errno == EAGAIN) {
             printf("%s%s\n", "Can't fork processes! PID is run out!\n", strerror(errno));
@@ -128,6 +172,7 @@ static void run_engine(mlist_entry *mp, int engine)
     pid_t w;
     do w = waitpid(pid, &status, 0);
     while (w < 0 && errno == EINTR);
+    running_child = 0;
     // A child ended by a signal did not finish its pass.
     if (w < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         test_cleanup(mp);
@@ -139,11 +184,15 @@ static void run_engine(mlist_entry *mp, int engine)
 int test_execute(mlist_entry *first)
 {
     umask(0);
+    catch_stop_signals();
     for (int pass = 1; pass <= num_tests; pass++) {
         if (!silent) printf("\nStarting Test Pass %d of %d\n", pass, num_tests);
         for (mlist_entry *mp = first; mp; mp = mp->next) {
-            if (!test_setup(mp)) continue;
-            master_mp = mp;
+            hold_stop_signals(true);
+            int ready = test_setup(mp);
+            if (ready) master_mp = mp;
+            hold_stop_signals(false);
+            if (!ready) continue;
             for (int engine = 0; engine < ENGINE_COUNT; engine++)
                 if (*engines[engine]->selected) run_engine(mp, engine);
             test_cleanup(mp);

@@ -385,21 +385,26 @@ TEST_F(DhHeld, EndingsAndThingsPlantedInItsWay)
         const char *plant;
         Args engines;
         int sig;
-        bool group;
+        char to; // the signal goes to the child, the parent or the group
         int exit, killed_by; // the run's own ending
         std::string output;  // a regular expression
         bool dir_left;
     } cases[] = {
-        {"lock", {"-L"}, 0, false, 1, 0, full, false},
+        {"lock", {"-L"}, 0, 'c', 1, 0, full, false},
         // The child's designed exit 0 lets the parent go on and finish.
-        {"lock", {"-L"}, SIGINT, false, 0, 0, notice, false},
-        // The parent keeps the default action; the child cleans up.
-        {"lock", {"-L"}, SIGINT, true, 0, SIGINT, notice, false},
+        {"lock", {"-L"}, SIGINT, 'c', 0, 0, notice, false},
         // The regular engine runs first; the locked one is killed.
-        {"lock", {"-L", "-R"}, SIGKILL, false, 1, 0, "", false},
-        {file_link, {"-R"}, 0, false, 1, 0, loop, false},
-        {dir_link, {"-R"}, 0, false, 0, 0, exists, true},
-        {foreign, {"-R"}, 0, false, 0, 0, exists, true},
+        {"lock", {"-L", "-R"}, SIGKILL, 'c', 1, 0, "", false},
+        // The parent, however it is stopped, interrupts the child, which
+        // cleans up, and ends with 1 leaving nothing behind.
+        {"lock", {"-L"}, SIGINT, 'g', 1, 0, notice, false},
+        {"lock", {"-L"}, SIGINT, 'p', 1, 0, notice, false},
+        {"lock", {"-L"}, SIGTERM, 'p', 1, 0, notice, false},
+        {"lock", {"-L"}, SIGHUP, 'p', 1, 0, notice, false},
+        {"lock", {"-L"}, SIGPIPE, 'p', 1, 0, notice, false},
+        {file_link, {"-R"}, 0, 'c', 1, 0, loop, false},
+        {dir_link, {"-R"}, 0, 'c', 0, 0, exists, true},
+        {foreign, {"-R"}, 0, 'c', 0, 0, exists, true},
     };
     for (auto &c : cases) {
         start(c.engines + Args{"-n", "1"});
@@ -419,7 +424,7 @@ TEST_F(DhHeld, EndingsAndThingsPlantedInItsWay)
         if (lock) {
             ASSERT_TRUE(wait_lock_waiter(file)) << output();
             if (c.sig) {
-                pid_t to = c.group ? -pid : child();
+                pid_t to = c.to == 'g' ? -pid : c.to == 'p' ? pid : child();
                 ASSERT_NE(to, -1) << output();
                 kill(to, c.sig);
             } else {
