@@ -37,6 +37,11 @@ struct mlist_entry {
 
 typedef int (*mlist_selector)(const mount_entry &);
 
+// The command line (options.cpp): reads the options into the settings and
+// gives the target selector; an option error prints the usage and exits 1.
+mlist_selector parse_options(int argc, char **argv);
+extern const char raw_slice_msg[];
+
 // Options, sizes and the target list (mlist.cpp).
 int is_mode(const char *path, mode_t type);
 void parse_min_max(const char *text, long long *min, long long *max);
