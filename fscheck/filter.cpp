@@ -27,13 +27,16 @@ void init_expect(const char *device, const char *mount_point, int exit_code)
 }
 
 // Reads one line of at most size - 1 bytes and drops its newline. A NUL byte
-// is kept as the two characters "\0": a line is judged whole, as read, so a
-// damaged one ("\0CORRUPTED INODE 5") never passes as empty or as a rule's text.
-static int read_line(FILE *stream, std::string *line, int size)
+// is kept, as the two characters "\0", and *nul_at tells where the first one
+// is (npos when there is none): a line is judged whole, as read, so a damaged
+// one ("\0CORRUPTED INODE 5") is never empty and never matches a rule.
+static int read_line(FILE *stream, std::string *line, int size, size_t *nul_at)
 {
     line->clear();
+    *nul_at = std::string::npos;
     int c = EOF, n = 0;
     while (n < size - 1 && (c = getc(stream)) != EOF && c != '\n') {
+        if (c == 0 && *nul_at == std::string::npos) *nul_at = line->size();
         *line += c ? std::string(1, (char)c) : std::string("\\0");
         n++;
     }
@@ -106,8 +109,10 @@ int filter_stream(FILE *stream, const char *device, const char *mount_point)
     std::string text_read;
     size_t cur = 0;
     int r;
-    while ((r = read_line(stream, &text_read, 256)) > 0) {
+    size_t nul_at;
+    while ((r = read_line(stream, &text_read, 256, &nul_at)) > 0) {
         const char *line = text_read.c_str();
+        bool nul = nul_at != std::string::npos;
         if (line[0] == '\0') continue;
         if (cur == expect.size()) {
             eprintf("Unexpected extra line from fsck.\n => %s\n", line);
@@ -117,16 +122,19 @@ int filter_stream(FILE *stream, const char *device, const char *mount_point)
         const char *text = rule.c_str() + 1;
         if (rule == "&files") {
             const char *stop;
-            if (!is_fsck_files_line(line, &stop)) {
+            bool fits = is_fsck_files_line(line, &stop);
+            // Where a NUL byte is, the line stops fitting.
+            if (nul && (fits || line + nul_at < stop)) stop = line + nul_at;
+            if (!fits || nul) {
                 eprintf("fsck -n %s (%s)\n", device, mount_point);
                 eprintf("  Expected files line.  Got:\n  %s\nStopped at: %s\n", line, stop);
                 return 0;
             }
             cur++;
         } else if (rule[0] == '?') {
-            if (strcmp(line, text) == 0) cur++;
+            if (!nul && strcmp(line, text) == 0) cur++;
         } else if (rule[0] == '=') {
-            if (strcmp(line, text) != 0) {
+            if (nul || strcmp(line, text) != 0) {
                 eprintf("fsck -n %s (%s)\n", device, mount_point);
                 eprintf("  Expected:\n    [%s]\n  Got:\n    [%s]\n", text, line);
                 return 0;

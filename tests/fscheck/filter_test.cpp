@@ -54,6 +54,10 @@ TEST(Filter, Reports)
          mismatch + "  Expected:\n    [** /dev/rdsk/c0t0d0s0 (NO WRITE)]\n  Got:\n"
          "    [** /dev/rdsk/c0t0d0s0 (NO WRITE)\\0 UNEXPECTED INCONSISTENCY]\n"},
         {edited(sb, "FILE SYSTEM STATE", std::string("FILE SYSTEM\0STATE", 17)), 36, 1, ""},
+        // Not even the summary line's free-form figure takes one.
+        {edited(healthy, " 0.5%", std::string(" \0\0.5%", 6)), 0, 0,
+         summary("2 files, 9 used, 1962 free (10 frags, 244 blocks,  \\0\\0.5% fragmentation)",
+                 "\\0\\0.5% fragmentation)")},
         // 300 characters: a line of 255, and one of 45 for the next rule.
         {edited(healthy, "** Currently Mounted on /export", wide), 0, 0, mismatch +
          "  Expected:\n    [** Currently Mounted on /export]\n  Got:\n    [" + wide.substr(0, 255) + "]\n"},

@@ -1,6 +1,7 @@
 // Fuzz target for the string module: each operation on an arbitrary string,
 // checked against what it must leave behind.
 #include "formpairs/words.h"
+#include "tests/fuzz/fuzz.h"
 
 #include <cctype>
 #include <cstdint>
@@ -8,13 +9,6 @@
 #include <cstring>
 #include <string>
 
-#define CHECK(c)                                                                                   \
-    do {                                                                                           \
-        if (!(c)) {                                                                                \
-            fprintf(stderr, "check failed: %s\n", #c);                                             \
-            abort();                                                                               \
-        }                                                                                          \
-    } while (0)
 
 // A heap copy of exactly the string and its terminator, so that any read or
 // write past the end is caught.
