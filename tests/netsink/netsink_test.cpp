@@ -219,3 +219,50 @@ TEST(Netsink, TerminationSignals)
         close(fd);
     }
 }
+
+// Hostile clients: 64 at once that send nothing, one byte, or three good
+// blocks, all passed; then one that resets the connection (a read error: the
+// failure verdict) beside one that stalls and then finishes (the warning).
+// Every wait ends and no receiver is left behind.
+TEST(Netsink, HostilePeers)
+{
+    {
+        Sink s(64);
+        std::vector<int> fds;
+        for (int i = 0; i < 64; i++) fds.push_back(s.connect());
+        ASSERT_EQ(s.receivers(64).size(), 64u);
+        std::vector<std::thread> clients;
+        for (int i = 0; i < 64; i++)
+            clients.emplace_back([fd = fds[i], i] {
+                bool sent = i % 4 == 1 ? write(fd, " ", 1) == 1
+                            : i % 2 == 0 ? peer_send(fd, {.blocks = 3})
+                                         : true;
+                EXPECT_TRUE(sent);
+                close(fd);
+            });
+        for (auto &t : clients) t.join();
+        s.expect(0, Lines(64, "EOF <N> secs, <N> blocks."), std::vector<int>(64, 0), {kPass});
+        std::string out = read_file(s.dir / "out");
+        EXPECT_EQ(count_of(out, " 0 blocks."), 32);
+        EXPECT_EQ(count_of(out, " 3 blocks."), 32);
+        EXPECT_TRUE(children_of(s.pid).empty());
+    }
+    {
+        Sink s(2);
+        int reset = s.connect(), stall = s.connect();
+        ASSERT_EQ(s.receivers(2).size(), 2u);
+        linger abort{1, 0};
+        setsockopt(reset, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        close(reset);
+        EXPECT_TRUE(peer_send(stall, {.blocks = 2, .pause_after = 1, .pause_s = 3.5}));
+        close(stall);
+        EXPECT_EQ(wait_for(s.pid, 60, SIGKILL), 1);
+        std::string err = read_file(s.dir / "err");
+        for (const char *line : {"!ERROR: (server) Read.: Connection reset by peer\n",
+                                 "!ERROR: (server) err at 0: block 0.\n", "!WARNING: waited "})
+            EXPECT_EQ(count_of(err, line), 1) << err;
+        EXPECT_EQ(count_of(err, " terminated with error.\n"), 1) << err;
+        EXPECT_TRUE(ends_with(err, kFail + "\n")) << err; // the warning has no line end
+        EXPECT_EQ(count_of(read_file(s.dir / "out"), " secs, 2 blocks.\n"), 1);
+    }
+}

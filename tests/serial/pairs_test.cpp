@@ -206,3 +206,53 @@ TEST_F(Pair, DrainPhase)
 }
 
 } // namespace
+
+// The cable pulled in the middle of a transfer: each program on end A, the
+// test as the peer on end B (sending a few blocks, or reading what comes),
+// then socat killed. Every program ends at once, long before its budget, with
+// its designed verdict or failure: on a pseudo-terminal both the waiting
+// reader and the writer get an I/O error.
+TEST_F(Pair, CablePulledMidTransfer)
+{
+    const std::string EIO_ = ": Input/output error\n";
+    struct Row {
+        const char *prog;
+        std::vector<std::string> args; // before -b and -d
+        const char *env;
+        bool receives;
+        std::string out, err; // the end of standard output; all of standard error
+    } rows[] = {
+        {"rxpace", {"-s"}, "", true, "", "!ERROR:Read error." + EIO_},
+        {"portlisten", {}, "", true, "", "!ERROR:Read error.\n"},
+        {"lineclose-rx", {}, "RUNTIME=60", true, "", "<A>" + EIO_ + "!ERROR: Device read failed.\n" + EIO_},
+        {"lanerx", {}, "", true, "", "<A>" + EIO_ + "!ERROR: Device read failed.\n" + EIO_},
+        {"txpace", {"-s"}, "RUNTIME=90", false, "Software flow control\n!ERROR: Device write failed.\n", ""},
+        {"porttalk", {}, "RUNTIME=94", false, "", "<A>" + EIO_ + "!ERROR: Device write failed.\n" + EIO_},
+        {"lineclose-tx", {}, "RUNTIME=60", false, "!PASS: Hang up on last close\n", ""},
+        {"lanetx", {}, "RUNPRD=60", false, "", "!ERROR: write failed\n" + EIO_},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.prog);
+        Cable cable(Cable::DATA);
+        if (!cable.ok()) GTEST_SKIP() << cable.error;
+        std::vector<std::string> args = row.args;
+        args.insert(args.end(), {"-b", "153600", "-d", cable.a});
+        pid_t p = launch("p", row.prog, args, {row.env});
+        ASSERT_TRUE(poll_until(20, [&] { return has_opened(p, cable.a); }));
+        // Less than a block for lanerx, which ends after one; portlisten
+        // first drains what is queued.
+        if (row.receives) {
+            sleep(row.prog == std::string("portlisten") ? 2 : 0);
+            ASSERT_TRUE(cable.put(cable.fd_b, row.prog == std::string("lanerx") ? "QwErH" : repeat(PATTERN, 3)));
+        } else {
+            cable.sink(cable.fd_b);
+        }
+        sleep(1);
+        cable.pull();
+        EXPECT_EQ(wait_for(p, 10), 1);
+        const Values end_a = {{"<A>", cable.a}};
+        std::string out = read_file("/tmp/p.out");
+        EXPECT_TRUE(ends_with(out, row.out)) << out;
+        EXPECT_EQ(read_file("/tmp/p.err"), fill(row.err, end_a));
+    }
+}

@@ -58,6 +58,17 @@ Cable::~Cable()
     }
 }
 
+void Cable::pull()
+{
+    let_go(fd_a);
+    let_go(fd_b);
+    if (socat > 0) {
+        kill(socat, SIGKILL);
+        wait_for(socat, 10);
+        socat = -1;
+    }
+}
+
 void Cable::let_go(int &end)
 {
     if (end >= 0) close(end);

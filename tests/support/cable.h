@@ -50,6 +50,8 @@ struct Cable {
     // ever. The cable hangs the other end up itself then.
     void follow_close(const std::string &other);
     void sink(int end); // a child reads and discards from it until the cable goes
+    // Pulls the cable mid-transfer: socat is killed, so both ends hang up.
+    void pull();
     bool put(int end, const std::string &data); // writes all of data to an end
 
   private:
