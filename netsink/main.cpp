@@ -55,6 +55,9 @@ int main(int argc, char **argv)
         host[n] = '\0';
     }
     tcp_setup(host, port, connections);
+    // The progress lines come before the verdict also where both streams go
+    // to one file.
+    fflush(stdout);
     if (status != 0) {
         fprintf(stderr, "!ERROR: Failure detected in netsink on IPv6.\n");
         // The OR of wait statuses could read as 0 in the low eight bits.
