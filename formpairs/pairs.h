@@ -28,4 +28,3 @@ long long content_length(const char *value);
 // A stream on descriptor fd that yields at most limit bytes and never reads
 // more than that from fd, so that what follows the body stays unread.
 FILE *open_body(int fd, long long limit);
-

@@ -1,7 +1,7 @@
 // mediaquery: prints the volume manager's symbolic name for a device path,
 // nothing when the volume manager does not manage the path.
-#include "platform/volmgt.h"
 #include "platform/outcheck.h"
+#include "platform/volmgt.h"
 
 #include <cstdio>
 

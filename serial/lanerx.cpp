@@ -1,8 +1,8 @@
 // lanerx: device input. Waits for one complete block on its port, then
 // records the device's path in /tmp/devnam.
+#include "platform/outcheck.h"
 #include "platform/termio.h"
 #include "serial/serial.h"
-#include "platform/outcheck.h"
 
 #include <cstdio>
 #include <cstdlib>

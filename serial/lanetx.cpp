@@ -1,8 +1,8 @@
 // lanetx: device output. Writes pattern blocks for RUNPRD seconds, then
 // discards whatever is still queued.
+#include "platform/outcheck.h"
 #include "platform/termio.h"
 #include "serial/serial.h"
-#include "platform/outcheck.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,9 +1,9 @@
 // lineclose-rx: the receiver of the hang-up pair. Reads pattern blocks,
 // reporting every read, until its RUNTIME budget or its byte o.limit (-m, cut
 // to a multiple of 95) runs out; its port hangs up the line on that close.
+#include "platform/outcheck.h"
 #include "platform/termio.h"
 #include "serial/serial.h"
-#include "platform/outcheck.h"
 
 #include <cstdio>
 #include <cstdlib>

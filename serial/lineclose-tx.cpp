@@ -1,9 +1,9 @@
 // lineclose-tx: the transmitter of the hang-up pair. Writes pattern blocks on
 // a port that depends on the modem lines, reporting every write, until one
 // fails: the far end has hung up, which is the pass (with status 1).
+#include "platform/outcheck.h"
 #include "platform/termio.h"
 #include "serial/serial.h"
-#include "platform/outcheck.h"
 
 #include <cstdio>
 #include <cstdlib>

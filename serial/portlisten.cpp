@@ -1,8 +1,8 @@
 // portlisten: the receiver of the receive/transmit pair. Empties its port,
 // then receives pattern blocks into /tmp/portlisten.tmp until the end marker.
+#include "platform/outcheck.h"
 #include "platform/termio.h"
 #include "serial/serial.h"
-#include "platform/outcheck.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,9 +1,9 @@
 // porttalk: the transmitter of the receive/transmit pair. Empties its port,
 // then sends pattern blocks for RUNTIME - 34 seconds, capturing what the port
 // accepted in /tmp/porttalk.tmp, then the end marker "!" and three NULs.
+#include "platform/outcheck.h"
 #include "platform/termio.h"
 #include "serial/serial.h"
-#include "platform/outcheck.h"
 
 #include <cstdio>
 #include <cstdlib>

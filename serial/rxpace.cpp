@@ -4,9 +4,9 @@
 // must hold the sender back, and fails when the average rate still reaches
 // the line speed; without (-n) it writes "PASS" there at the end.
 #include "platform/hrtime.h"
+#include "platform/outcheck.h"
 #include "platform/termio.h"
 #include "serial/serial.h"
-#include "platform/outcheck.h"
 
 #include <cstdio>
 #include <cstdlib>

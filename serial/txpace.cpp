@@ -1,9 +1,9 @@
 // txpace: the transmitter of the flow-control pair. Sends pattern blocks for
 // RUNTIME - 30 seconds, with software flow control (-s, capturing what it
 // sent in /tmp/txpace.tmp) or none (-n), then the end marker "!".
+#include "platform/outcheck.h"
 #include "platform/termio.h"
 #include "serial/serial.h"
-#include "platform/outcheck.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,8 +1,8 @@
 // reelcheck: rewinds a tape, reads it back block by block and checks every
 // block against the pattern reelflood wrote, up to the end of the recorded
 // data, the requested length or the first block that differs.
-#include "tape/blocks.h"
 #include "platform/outcheck.h"
+#include "tape/blocks.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // reelflood: rewinds a tape and writes numbered pattern blocks until the end
 // of the tape, or until the requested length.
-#include "tape/blocks.h"
 #include "platform/outcheck.h"
+#include "tape/blocks.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,8 +1,8 @@
 // treecycle [options] source-directory target-directory iterations [instances]
 #include "libsupport/support.h"
+#include "platform/outcheck.h"
 #include "platform/proclimit.h"
 #include "treecycle/treecycle.h"
-#include "platform/outcheck.h"
 
 #include <cerrno>
 #include <climits>
@@ -21,7 +21,8 @@ static bool int_cardinal(const char *s, int *value)
 
 // A run of no instance would copy and compare nothing and still pass: say
 // why there is none and stop.
-[[noreturn]] static void refuse_empty_run(bool given, int by_disk, long long need_k, long long free_k)
+[[noreturn]] static void refuse_empty_run(bool given, int by_disk, long long need_k,
+                                          long long free_k)
 {
     if (given)
         eprintf("!ERROR: %s: 0 instances: the run would test nothing.\n", program_name);
@@ -29,9 +30,10 @@ static bool int_cardinal(const char *s, int *value)
         eprintf("!ERROR: %s: no room for one instance in %s: one needs %lldK, %lldK is there.\n",
                 program_name, dst_directory, need_k, free_k < 0 ? 0 : free_k);
     else
-        eprintf("!ERROR: %s: the process limit (%d) leaves no room for one instance of %d processes "
-                "beside 100 others.\n",
-                program_name, nprocs(), processes_per_instance);
+        eprintf(
+            "!ERROR: %s: the process limit (%d) leaves no room for one instance of %d processes "
+            "beside 100 others.\n",
+            program_name, nprocs(), processes_per_instance);
     exit(1);
 }
 

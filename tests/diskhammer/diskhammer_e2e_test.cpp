@@ -385,7 +385,7 @@ TEST_F(DhHeld, EndingsAndThingsPlantedInItsWay)
         const char *plant;
         Args engines;
         int sig;
-        char to; // the signal goes to the child, the parent or the group
+        char to;             // the signal goes to the child, the parent or the group
         int exit, killed_by; // the run's own ending
         std::string output;  // a regular expression
         bool dir_left;
@@ -428,11 +428,15 @@ TEST_F(DhHeld, EndingsAndThingsPlantedInItsWay)
                 ASSERT_NE(to, -1) << output();
                 kill(to, c.sig);
             } else {
+                // The lock goes once the file system is full.
                 shell("head -c 4m /dev/zero > " + mnt + "/fill 2>/dev/null");
+                close(fd);
             }
-            close(fd);
         }
+        // A signalled child stays held at the lock until the run has ended:
+        // let go earlier, it could finish its pass before the signal came.
         int status = wait_for(pid, 60, SIGKILL);
+        if (lock && c.sig) close(fd);
         pid = -1;
         std::string why = std::string(c.plant) + " " + std::to_string(c.sig);
         EXPECT_EQ(status, c.killed_by ? 128 + c.killed_by : c.exit) << why;

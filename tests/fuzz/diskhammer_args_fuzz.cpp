@@ -17,8 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     optind = 0; // getopt starts afresh
     int status = fuzz_call([&] { parse_options((int)words.size(), argv.data()); });
     CHECK(status == -1 || status == 1);
-    if (status == -1) CHECK(1 <= min_filesz && min_filesz <= max_filesz && 1 <= min_transz &&
-                            min_transz <= max_transz && num_tests >= 1);
+    if (status == -1)
+        CHECK(1 <= min_filesz && min_filesz <= max_filesz && 1 <= min_transz &&
+              min_transz <= max_transz && num_tests >= 1);
     for (const std::string &w : words) {
         long long lo = 0, hi = 0;
         status = fuzz_call([&] { parse_min_max(w.c_str(), &lo, &hi); });

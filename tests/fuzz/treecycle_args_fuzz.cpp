@@ -4,8 +4,8 @@
 // No leak check: an exit() unwound by fuzz_call skips the destructors of the
 // frames it leaves (the C library declares exit as never throwing).
 #include "libsupport/support.h"
-#include "treecycle/treecycle.h"
 #include "tests/fuzz/fuzz.h"
+#include "treecycle/treecycle.h"
 
 #include <cctype>
 #include <climits>

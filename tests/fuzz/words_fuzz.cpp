@@ -9,7 +9,6 @@
 #include <cstring>
 #include <string>
 
-
 // A heap copy of exactly the string and its terminator, so that any read or
 // write past the end is caught.
 static char *exact_copy(const std::string &s)

@@ -17,10 +17,10 @@ TEST(DeviceFaults, ReportedNeverPassedNeverHung)
     RunOptions o;
     o.timeout_s = 400;
     RunResult r = run_program(lab + "vm-run",
-                              {"--timeout", "360", "--append", "scsi_mod.scan=sync", "--module", "loop",
-                               "--module", "dm_mod", "--module", "dm_flakey", "--module", "sd_mod",
-                               "--module", "sg", "--module", "scsi_debug dev_size_mb=8", "--",
-                               lab + "guest/device-faults", SUITE_BIN_DIR},
+                              {"--timeout", "360", "--append", "scsi_mod.scan=sync", "--module",
+                               "loop", "--module", "dm_mod", "--module", "dm_flakey", "--module",
+                               "sd_mod", "--module", "sg", "--module", "scsi_debug dev_size_mb=8",
+                               "--", lab + "guest/device-faults", SUITE_BIN_DIR},
                               o);
     ASSERT_TRUE(r.exited) << r.err;
     EXPECT_EQ(r.status, 0) << r.err;

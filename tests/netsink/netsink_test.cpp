@@ -234,7 +234,7 @@ TEST(Netsink, HostilePeers)
         std::vector<std::thread> clients;
         for (int i = 0; i < 64; i++)
             clients.emplace_back([fd = fds[i], i] {
-                bool sent = i % 4 == 1 ? write(fd, " ", 1) == 1
+                bool sent = i % 4 == 1   ? write(fd, " ", 1) == 1
                             : i % 2 == 0 ? peer_send(fd, {.blocks = 3})
                                          : true;
                 EXPECT_TRUE(sent);

@@ -14,10 +14,10 @@ namespace
 
 const std::string kBuild = std::string(SUITE_BIN_DIR) + "/..";
 
-const char *kPrograms[] = {"volaudit",     "treecycle",    "diskhammer", "targetscan", "netsink",
-                           "txpace",       "rxpace",       "porttalk",   "portlisten", "lineclose-tx",
-                           "lineclose-rx", "lanetx",       "lanerx",     "reelflood",  "reelcheck",
-                           "argpairs",     "bodypairs",    "mediaquery", "epochnow"};
+const char *kPrograms[] = {"volaudit",     "treecycle", "diskhammer", "targetscan", "netsink",
+                           "txpace",       "rxpace",    "porttalk",   "portlisten", "lineclose-tx",
+                           "lineclose-rx", "lanetx",    "lanerx",     "reelflood",  "reelcheck",
+                           "argpairs",     "bodypairs", "mediaquery", "epochnow"};
 
 // Builds the package into dir; its path, or "" (with the reason in *out).
 std::string make_package(const std::string &dir, std::string *out)
@@ -73,9 +73,10 @@ TEST_F(Installed, ProgramsPagesAndRunnerWithTheirDependencies)
     EXPECT_TRUE(contains(out, "qualrun: 6 runs, 6 as expected\n")) << out;
 
     // Without one of the tools it starts, the package does not install.
-    ASSERT_EQ(in_root("dpkg -r hwsuite >/dev/null && dpkg --purge --force-depends cpio >/dev/null 2>&1",
-                      &out),
-              0)
+    ASSERT_EQ(
+        in_root("dpkg -r hwsuite >/dev/null && dpkg --purge --force-depends cpio >/dev/null 2>&1",
+                &out),
+        0)
         << out;
     EXPECT_NE(in_root("dpkg -i /tmp/hwsuite.deb", &out), 0);
     EXPECT_TRUE(contains(out, "hwsuite depends on cpio; however:")) << out;
@@ -85,8 +86,8 @@ TEST_F(Installed, PlaybookBringsBackEachHostsReport)
 {
     std::string out;
     std::string play = std::string(SUITE_SOURCE_DIR) + "/contrib/ansible/qualify.yml";
-    int rc = in_root("cd /tmp && ANSIBLE_NOCOLOR=1 ansible-playbook -i localhost, -c local " + play +
-                         " -e suite_deb=/tmp/hwsuite.deb -e suite_reports=/tmp/reports",
+    int rc = in_root("cd /tmp && ANSIBLE_NOCOLOR=1 ansible-playbook -i localhost, -c local " +
+                         play + " -e suite_deb=/tmp/hwsuite.deb -e suite_reports=/tmp/reports",
                      &out);
     ASSERT_EQ(rc, 0) << out;
     EXPECT_TRUE(contains(out, "localhost                  : ok=")) << out;

@@ -11,8 +11,9 @@ namespace
 
 TEST(Fstype, NetworkVersionsFoldOthersStay)
 {
-    const char *cases[][2] = {{"nfs", "nfs"},   {"nfs4", "nfs"},   {"nfs3", "nfs"}, {"nfsd", "nfsd"},
-                              {"ext4", "ext4"}, {"tmpfs", "tmpfs"}, {"", ""}};
+    const char *cases[][2] = {{"nfs", "nfs"},   {"nfs4", "nfs"},  {"nfs3", "nfs"},
+                              {"nfsd", "nfsd"}, {"ext4", "ext4"}, {"tmpfs", "tmpfs"},
+                              {"", ""}};
     for (auto &c : cases) EXPECT_EQ(fs_family(c[0]), c[1]) << c[0];
 }
 

@@ -59,7 +59,8 @@ TEST(Outcheck, EveryProgramReportsLostOutput)
                                  (ends_with(lost, "No space left on device\n") ||
                                   ends_with(lost, "write error\n"))
                            : lost == kept)
-            << c.cmd << "\n" << lost;
+            << c.cmd << "\n"
+            << lost;
         EXPECT_EQ(writes, std::string(c.name) != "mediaquery" && std::string(c.name) != "volaudit")
             << c.cmd;
     }

@@ -60,24 +60,30 @@ TEST(Runner, TableStatusAndJUnitReport)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "");
     std::string table = r.out.substr(r.out.find("RUN "));
-    EXPECT_EQ(match_output(table,
-                           {
-                               "RUN       TARGET         EXIT     AS EXPECTED      TIME  VERDICTS",
-                               "epoch     the clock      0        yes              <*>s  no verdict; output ends: in epoch",
-                               "pairs     a query        0        NO (expected 1)  <*>s  no verdict; output ends: a=\"1\"",
-                               "verdicts  both streams   3        yes              <*>s  [1 PASS, 1 ERROR, 1 WARNING] !WARNING: first",
-                               "stuck     nothing        timeout  NO (expected 0)  <*>s  no verdict, no output",
-                               "odd       control bytes  0        yes              <*>s  no verdict; output ends: a<b & \"c\"\\x01",
-                               "",
-                               "qualrun: 5 runs, 3 as expected, not as expected: pairs stuck",
-                               "",
-                               "--- pairs: last lines of its output",
-                               "    | a=\"1\"",
-                               "",
-                               "--- stuck: last lines of its output",
-                               "qualrun: JUnit report in " + t.path + "/r.xml",
-                           }),
-              "")
+    EXPECT_EQ(
+        match_output(
+            table,
+            {
+                "RUN       TARGET         EXIT     AS EXPECTED      TIME  VERDICTS",
+                "epoch     the clock      0        yes              <*>s  no verdict; output ends: "
+                "in epoch",
+                "pairs     a query        0        NO (expected 1)  <*>s  no verdict; output ends: "
+                "a=\"1\"",
+                "verdicts  both streams   3        yes              <*>s  [1 PASS, 1 ERROR, 1 "
+                "WARNING] !WARNING: first",
+                "stuck     nothing        timeout  NO (expected 0)  <*>s  no verdict, no output",
+                "odd       control bytes  0        yes              <*>s  no verdict; output ends: "
+                "a<b & \"c\"\\x01",
+                "",
+                "qualrun: 5 runs, 3 as expected, not as expected: pairs stuck",
+                "",
+                "--- pairs: last lines of its output",
+                "    | a=\"1\"",
+                "",
+                "--- stuck: last lines of its output",
+                "qualrun: JUnit report in " + t.path + "/r.xml",
+            }),
+        "")
         << r.out;
 
     // The report as a CI system reads it.
@@ -94,15 +100,16 @@ for s in x:
     write_file(t / "read.py", py);
     std::string report;
     ASSERT_EQ(shell("/usr/bin/python3 " + t / "read.py" + " " + t / "r.xml", &report), 0) << report;
-    EXPECT_EQ(report,
-              "lab.plan 5 2 0\n"
-              "epoch [] 'in epoch\\n'\n"
-              "pairs ['Failure:exit 0, expected 1'] 'a=\"1\"\\n'\n"
-              "'verdict lines:\\n(none)\\n\\nlast 20 lines of output:\\na=\"1\"\\n'\n"
-              "verdicts [] '!WARNING: first\\n!ERROR: second\\n1796772049 0:00:02: !PASS: Done.\\n'\n"
-              "stuck ['Failure:exit timeout, expected 0'] None\n"
-              "'verdict lines:\\n(none)\\n\\nlast 20 lines of output:\\n\\n'\n"
-              "odd [] 'a<b & \"c\"\\\\x01\\n'\n");
+    EXPECT_EQ(
+        report,
+        "lab.plan 5 2 0\n"
+        "epoch [] 'in epoch\\n'\n"
+        "pairs ['Failure:exit 0, expected 1'] 'a=\"1\"\\n'\n"
+        "'verdict lines:\\n(none)\\n\\nlast 20 lines of output:\\na=\"1\"\\n'\n"
+        "verdicts [] '!WARNING: first\\n!ERROR: second\\n1796772049 0:00:02: !PASS: Done.\\n'\n"
+        "stuck ['Failure:exit timeout, expected 0'] None\n"
+        "'verdict lines:\\n(none)\\n\\nlast 20 lines of output:\\n\\n'\n"
+        "odd [] 'a<b & \"c\"\\\\x01\\n'\n");
 }
 
 TEST(Runner, ListAndOnly)
@@ -138,13 +145,17 @@ TEST(Runner, PlanErrorsStopBeforeAnythingRuns)
         const char *entry, *error;
     } cases[] = {
         {"[b]\ntarget = x\n", "entry \"b\": no run command"},
-        {"[b]\nexpect = zero\nrun = true\n", "entry \"b\": expect is an exit status (0 to 255) or \"any\", not \"zero\""},
-        {"[b]\nexpect = 256\nrun = true\n", "entry \"b\": expect is an exit status (0 to 255) or \"any\", not \"256\""},
+        {"[b]\nexpect = zero\nrun = true\n",
+         "entry \"b\": expect is an exit status (0 to 255) or \"any\", not \"zero\""},
+        {"[b]\nexpect = 256\nrun = true\n",
+         "entry \"b\": expect is an exit status (0 to 255) or \"any\", not \"256\""},
         {"[b]\nrun = true\ncolour = red\n", "entry \"b\": unknown key colour"},
-        {"[b]\nrun = true\ntimeout = soon\n", "entry \"b\": timeout is a number of seconds, not \"soon\""},
+        {"[b]\nrun = true\ntimeout = soon\n",
+         "entry \"b\": timeout is a number of seconds, not \"soon\""},
         {"[b]\nrun = rxpace -s -d /dev/ttyNONE9\n", "entry \"b\": /dev/ttyNONE9 does not exist"},
         {"[b]\nrun = true\nneeds = /dev/nst9 /dev/null\n", "entry \"b\": /dev/nst9 does not exist"},
-        {"[b]\nrun = nosuchdir/x; reelcheck -n\n", "entry \"b\": program reelcheck not found in /nonexistent"},
+        {"[b]\nrun = nosuchdir/x; reelcheck -n\n",
+         "entry \"b\": program reelcheck not found in /nonexistent"},
         {"[b b]\nrun = true\n", "entry \"b b\": a name is letters, digits, '.', '_', '+' and '-'"},
         {"[a]\nrun = true\n", "While reading from '<*>' [line  4]: section 'a' already exists"},
         {"run = true\n[c]\n", "File contains no section headers.<*>"},
@@ -162,7 +173,8 @@ TEST(Runner, PlanErrorsStopBeforeAnythingRuns)
         std::vector<std::string> lines = split_lines(r.err);
         ASSERT_GE(lines.size(), 2u) << r.err;
         bool found = false;
-        for (auto &l : lines) found = found || line_matches(l, "qualrun: <*>" + std::string(c.error));
+        for (auto &l : lines)
+            found = found || line_matches(l, "qualrun: <*>" + std::string(c.error));
         EXPECT_TRUE(found) << r.err << "  lacks " << c.error;
         EXPECT_EQ(lines.back(), "qualrun: nothing was run");
         EXPECT_FALSE(file_exists(t / "w/a/ran")) << c.entry;

@@ -224,10 +224,25 @@ TEST_F(Pair, CablePulledMidTransfer)
     } rows[] = {
         {"rxpace", {"-s"}, "", true, "", "!ERROR:Read error." + EIO_},
         {"portlisten", {}, "", true, "", "!ERROR:Read error.\n"},
-        {"lineclose-rx", {}, "RUNTIME=60", true, "", "<A>" + EIO_ + "!ERROR: Device read failed.\n" + EIO_},
+        {"lineclose-rx",
+         {},
+         "RUNTIME=60",
+         true,
+         "",
+         "<A>" + EIO_ + "!ERROR: Device read failed.\n" + EIO_},
         {"lanerx", {}, "", true, "", "<A>" + EIO_ + "!ERROR: Device read failed.\n" + EIO_},
-        {"txpace", {"-s"}, "RUNTIME=90", false, "Software flow control\n!ERROR: Device write failed.\n", ""},
-        {"porttalk", {}, "RUNTIME=94", false, "", "<A>" + EIO_ + "!ERROR: Device write failed.\n" + EIO_},
+        {"txpace",
+         {"-s"},
+         "RUNTIME=90",
+         false,
+         "Software flow control\n!ERROR: Device write failed.\n",
+         ""},
+        {"porttalk",
+         {},
+         "RUNTIME=94",
+         false,
+         "",
+         "<A>" + EIO_ + "!ERROR: Device write failed.\n" + EIO_},
         {"lineclose-tx", {}, "RUNTIME=60", false, "!PASS: Hang up on last close\n", ""},
         {"lanetx", {}, "RUNPRD=60", false, "", "!ERROR: write failed\n" + EIO_},
     };
@@ -243,7 +258,8 @@ TEST_F(Pair, CablePulledMidTransfer)
         // first drains what is queued.
         if (row.receives) {
             sleep(row.prog == std::string("portlisten") ? 2 : 0);
-            ASSERT_TRUE(cable.put(cable.fd_b, row.prog == std::string("lanerx") ? "QwErH" : repeat(PATTERN, 3)));
+            ASSERT_TRUE(cable.put(
+                cable.fd_b, row.prog == std::string("lanerx") ? "QwErH" : repeat(PATTERN, 3)));
         } else {
             cable.sink(cable.fd_b);
         }

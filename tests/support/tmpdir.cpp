@@ -114,4 +114,3 @@ void make_tree(const std::string &root,
         }
     }
 }
-

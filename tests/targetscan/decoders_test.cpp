@@ -6,7 +6,6 @@
 #include "tests/support/process.h"
 #include "tests/support/text.h"
 #include "tests/support/tmpdir.h"
-#include "tests/support/text.h"
 
 #include <algorithm>
 #include <cstring>
