@@ -32,48 +32,69 @@ int tasks_of(uid_t uid)
     return std::stoi(out);
 }
 
-TEST(TreecycleShortage, ForkFailureLowersTheCountAndTheRunGoesOn)
-{
+// treecycle as nobody, at a process limit that leaves room for the driver
+// and `room` more processes while 101 sleepers of that user hold the rest.
+// Unless `keep`, the sleepers go half a second after the run has started,
+// before the pause of 2 seconds that follows a failed fork ends.
+struct AtTheLimit {
     MountNs ns;
-    if (!ns.ok()) GTEST_SKIP() << ns.error;
-    TempDir tmp("tcslow");
+    TempDir tmp{"tcslow"};
     std::string top = tmp / "top", src = top + "/src", dst = top + "/dst", run = top + "/run";
-    ASSERT_TRUE(ns.tmpfs("/var/tmp", "tmpfs", "size=16m,mode=1777"));
-    ASSERT_TRUE(ns.tmpfs(top, "tmpfs", "size=64m,mode=0777"));
-    make_tree(src, {{"a.txt", "alpha\n"}, {"sub/", ""}, {"sub/b.txt", std::string(20000, 'b')}});
-    for (auto &d : {dst, run}) {
-        make_dirs(d);
-        chmod(d.c_str(), 0777);
-    }
-    chmod(tmp.path.c_str(), 0755);
+    std::string err, log;
+    int status = -1;
+    bool started = false;
 
-    // Sleepers of the same user hold all but a few processes of its limit.
-    const int sleepers = 101;
-    std::vector<pid_t> held;
-    for (int i = 0; i < sleepers; i++)
-        held.push_back(spawn({"/bin/sleep", "120"}, "/", "/dev/null", "/dev/null", become_nobody));
-    int base = 0;
-    ASSERT_TRUE(poll_until(5, [&] { return (base = tasks_of(nobody)) >= sleepers; }));
-    // The driver and two more processes fit; the limit is a little above 100
-    // so that with one process per instance the limit still allows four.
-    rlim_t limit = base + 3;
-    pid_t tc = spawn(
-        {bin_path("treecycle"), "-nofsck", "-processes-per-instance", "1", src, dst, "2", "4"}, run,
-        tmp / "out", tmp / "err", [limit] {
+    void run_with(int room, bool keep, const std::vector<std::string> &opts,
+                  const std::vector<std::string> &counts)
+    {
+        ASSERT_TRUE(ns.tmpfs("/var/tmp", "tmpfs", "size=16m,mode=1777"));
+        ASSERT_TRUE(ns.tmpfs(top, "tmpfs", "size=64m,mode=0777"));
+        make_tree(src,
+                  {{"a.txt", "alpha\n"}, {"sub/", ""}, {"sub/b.txt", std::string(20000, 'b')}});
+        for (auto &d : {dst, run}) {
+            make_dirs(d);
+            chmod(d.c_str(), 0777);
+        }
+        chmod(tmp.path.c_str(), 0755);
+        const int sleepers = 101;
+        std::vector<pid_t> held;
+        for (int i = 0; i < sleepers; i++)
+            held.push_back(
+                spawn({"/bin/sleep", "120"}, "/", "/dev/null", "/dev/null", become_nobody));
+        int base = 0;
+        ASSERT_TRUE(poll_until(5, [&] { return (base = tasks_of(nobody)) >= sleepers; }));
+        rlim_t limit = base + 1 + room;
+        std::vector<std::string> args = {bin_path("treecycle")};
+        args.insert(args.end(), opts.begin(), opts.end());
+        args.insert(args.end(), {src, dst});
+        args.insert(args.end(), counts.begin(), counts.end());
+        pid_t tc = spawn(args, run, tmp / "out", tmp / "err", [limit] {
             rlimit rl = {limit, limit};
             if (setrlimit(RLIMIT_NPROC, &rl) != 0) _exit(124);
             become_nobody();
         });
-    std::string log = "/var/tmp/TRC7." + std::to_string(tc) + ".log";
-    bool started = poll_until(30, [&] { return contains(read_file(log), ": Start.\n"); });
-    // Let the forks of the first iteration run into the limit, then give the
-    // processes back, before the failed forks' pause of 2 seconds ends.
-    usleep(500000);
-    for (pid_t p : held) kill(p, SIGKILL);
-    for (pid_t p : held) waitpid(p, nullptr, 0);
-    int st = wait_for(tc, 90, SIGKILL);
-    ASSERT_TRUE(started) << read_file(tmp / "err");
-    std::string err = read_file(tmp / "err"), text = read_file(log);
+        std::string path = "/var/tmp/TRC7." + std::to_string(tc) + ".log";
+        started = poll_until(30, [&] { return contains(read_file(path), ": Start.\n"); });
+        if (!keep) usleep(500000);
+        if (keep) status = wait_for(tc, 90, SIGKILL);
+        for (pid_t p : held) kill(p, SIGKILL);
+        for (pid_t p : held) waitpid(p, nullptr, 0);
+        if (!keep) status = wait_for(tc, 90, SIGKILL);
+        err = read_file(tmp / "err");
+        log = read_file(path);
+    }
+};
+
+TEST(TreecycleShortage, ForkFailureLowersTheCountAndTheRunGoesOn)
+{
+    AtTheLimit t;
+    if (!t.ns.ok()) GTEST_SKIP() << t.ns.error;
+    // The driver and two more processes fit; with one process per instance
+    // the limit still allows four.
+    t.run_with(2, false, {"-nofsck", "-processes-per-instance", "1"}, {"2", "4"});
+    ASSERT_TRUE(t.started) << t.err;
+    std::string err = t.err, text = t.log, dst = t.dst;
+    int st = t.status;
     ASSERT_EQ(st, 0) << err;
     // Which fork meets the limit first is a matter of timing: the driver's
     // fork of a double, or a double's fork of a single (which then says so on
@@ -90,6 +111,21 @@ TEST(TreecycleShortage, ForkFailureLowersTheCountAndTheRunGoesOn)
     std::string left;
     shell("ls " + dst, &left);
     EXPECT_EQ(left, "log\n");
+}
+
+// A shortage that lasts: the count comes down to none, and a run that can
+// no longer test anything ends with an error instead of passing.
+TEST(TreecycleShortage, NoInstanceLeftEndsTheRun)
+{
+    AtTheLimit t;
+    if (!t.ns.ok()) GTEST_SKIP() << t.ns.error;
+    t.run_with(0, true, {"-nofsck", "-processes-per-instance", "1"}, {"3", "4"});
+    ASSERT_TRUE(t.started) << t.err;
+    EXPECT_EQ(t.status, 1) << t.err;
+    for (const char *part : {": Instances adjusted from 1 to 0\n",
+                             "treecycle: !ERROR: treecycle: no instance can run any more.\n"})
+        EXPECT_TRUE(contains(t.log, part)) << part << " in:\n" << t.log;
+    EXPECT_FALSE(contains(t.log, "!PASS: Done.")) << t.log;
 }
 
 } // namespace
