@@ -126,6 +126,10 @@ TEST(Runner, ListAndOnly)
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(contains(r.out, "run 1 of 2: epoch (the clock)\n")) << r.out;
     EXPECT_TRUE(contains(r.out, "qualrun: 2 runs, 2 as expected\n")) << r.out;
+    // What --only leaves out need not find its device here.
+    write_file(t / "far.plan", std::string(kPlan) + "\n[far]\nrun = lanerx -d /dev/ttyNONE9\n");
+    r = qualrun({t / "far.plan", "--bin", SUITE_BIN_DIR, "--only", "epoch"});
+    EXPECT_EQ(r.status, 0) << r.err;
     // A lab's plan lists on a machine without its devices.
     r = qualrun({std::string(SUITE_SOURCE_DIR) + "/plans/lab-example.plan", "--list"});
     EXPECT_EQ(r.status, 0) << r.err;
