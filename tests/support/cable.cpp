@@ -207,13 +207,16 @@ pid_t launch(const std::string &tag, const std::string &program,
 void PrivateTmpTest::SetUp()
 {
     if (!ns.ok()) GTEST_SKIP() << ns.error;
-    // A build tree under /tmp stays in sight: its programs are bound back.
-    const std::string bin = SUITE_BIN_DIR;
-    int keep = open(bin.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    // A source or build tree under /tmp stays in sight: its transcripts and
+    // programs are bound back over the fresh /tmp.
+    std::vector<std::pair<std::string, int>> keep;
+    for (const std::string dir : {SUITE_SOURCE_DIR, SUITE_BIN_DIR})
+        if (dir.rfind("/tmp/", 0) == 0)
+            keep.push_back({dir, open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)});
     ASSERT_TRUE(ns.tmpfs("/tmp")) << strerror(errno);
-    if (bin.rfind("/tmp/", 0) == 0) {
-        make_dirs(bin);
-        EXPECT_TRUE(ns.bind("/proc/self/fd/" + std::to_string(keep), bin)) << strerror(errno);
+    for (auto &[dir, fd] : keep) {
+        make_dirs(dir);
+        EXPECT_TRUE(ns.bind("/proc/self/fd/" + std::to_string(fd), dir)) << strerror(errno);
+        close(fd);
     }
-    close(keep);
 }
