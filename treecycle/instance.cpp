@@ -136,10 +136,19 @@ static void dump_single_stats()
     for (int k = 1; k <= 5; k++) trace("  %d refcount=%d, tbase=%s\n", k, refcount[k], tbase[k]);
 }
 
+// The next iteration's double of this number makes these trees anew, so they
+// must go even in a shortage of processes: each removal is tried again while
+// it cannot start (ft_fork pauses 2 seconds after each failed attempt).
+static void nuke_in_shortage(const std::string &path)
+{
+    for (int attempt = 0; attempt < 10; attempt++)
+        if (!is_resource_status(nuke_directory(path.c_str()))) return;
+}
+
 static void TRC7_double_destroy()
 {
-    for (int k = 1; k <= 5; k++) nuke_directory(tbase_dir(instance, k).c_str());
-    nuke_directory(make_dcout_dir(instance).c_str());
+    for (int k = 1; k <= 5; k++) nuke_in_shortage(tbase_dir(instance, k));
+    nuke_in_shortage(make_dcout_dir(instance));
 }
 
 static int wait_for_all_threads()
