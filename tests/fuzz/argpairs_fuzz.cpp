@@ -1,6 +1,7 @@
 // Fuzz target for argpairs' decoding path: an arbitrary query string, as it
 // would arrive in the first argument (which cannot hold a NUL).
 #include "formpairs/pairs.h"
+#include "tests/fuzz/fuzz.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -12,12 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string query(reinterpret_cast<const char *>(data), size);
     query.resize(strlen(query.c_str()));
 
-    char *out = nullptr;
-    size_t out_size = 0;
-    FILE *f = open_memstream(&out, &out_size);
-    if (!f) abort();
-    decode_query(query.c_str(), f);
-    fclose(f);
+    std::string out = fuzz_output([&](FILE *f) { decode_query(query.c_str(), f); });
 
     // Without escapes or line feeds every pair gives exactly one line.
     if (query.find_first_of("%\n") == std::string::npos) {
@@ -25,12 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (size_t i = 0; i < query.size(); ++i)
             if (query[i] == '&' || i + 1 == query.size()) ++pairs;
         size_t lines = 0;
-        for (size_t i = 0; i < out_size; ++i) lines += out[i] == '\n';
+        for (char c : out) lines += c == '\n';
         if (lines != pairs) {
             fprintf(stderr, "%zu pairs gave %zu lines\n", pairs, lines);
             abort();
         }
     }
-    free(out);
     return 0;
 }

@@ -2,6 +2,7 @@
 // arbitrary CONTENT_LENGTH (the first two bytes, near the body's length or far
 // from it).
 #include "formpairs/pairs.h"
+#include "tests/fuzz/fuzz.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -15,17 +16,10 @@ static std::string decode(const std::string &body, long long cl, long long *used
     if (!in) abort();
     if (body.empty()) fgetc(in); // an empty stream
     long long start = ftell(in);
-    char *out = nullptr;
-    size_t out_size = 0;
-    FILE *f = open_memstream(&out, &out_size);
-    if (!f) abort();
-    decode_body(in, cl, f);
-    fclose(f);
+    std::string out = fuzz_output([&](FILE *f) { decode_body(in, cl, f); });
     *used = ftell(in) - start;
     fclose(in);
-    std::string r(out, out_size);
-    free(out);
-    return r;
+    return out;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -51,15 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     // A body without NUL, given its length, decodes as the same query does.
     if (cl == n && body.find('\0') == std::string::npos) {
-        char *q = nullptr;
-        size_t q_size = 0;
-        FILE *f = open_memstream(&q, &q_size);
-        if (!f) abort();
-        decode_query(body.c_str(), f);
-        fclose(f);
-        bool same = out == std::string(q, q_size);
-        free(q);
-        if (!same) {
+        if (out != fuzz_output([&](FILE *f) { decode_query(body.c_str(), f); })) {
             fprintf(stderr, "body and query decode differently\n");
             abort();
         }

@@ -30,6 +30,19 @@ int fuzz_call(const std::function<void()> &f)
     return status;
 }
 
+std::string fuzz_output(const std::function<void(FILE *)> &write)
+{
+    char *out = nullptr;
+    size_t out_size = 0;
+    FILE *f = open_memstream(&out, &out_size);
+    if (!f) abort();
+    write(f);
+    fclose(f);
+    std::string r(out, out_size);
+    free(out);
+    return r;
+}
+
 std::vector<std::string> fuzz_words(const uint8_t *data, size_t size, const char *argv0)
 {
     std::vector<std::string> words{argv0};

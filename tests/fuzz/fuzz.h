@@ -25,6 +25,9 @@
 // without the leak check (a first comment line "// No leak check").
 int fuzz_call(const std::function<void()> &f);
 
+// What write puts on the stream it is given.
+std::string fuzz_output(const std::function<void(FILE *)> &write);
+
 // The input cut into words at NUL bytes and newlines, as a command line
 // would bring them (argument zero first).
 std::vector<std::string> fuzz_words(const uint8_t *data, size_t size, const char *argv0);

@@ -100,22 +100,17 @@ TEST(Netsink, CommandLineAndAddresses)
 {
     int busy_port = free_port(), busy = bound_socket(busy_port, true);
     const std::string port = std::to_string(free_port());
-    RunOptions opt;
-    opt.argv0 = "netsink";
     auto runs = runs_in("tests/netsink/transcripts/command_lines.txt",
                         {{"<P>", port}, {"<BUSY>", std::to_string(busy_port)}});
     ASSERT_EQ(runs.size(), 15u);
-    for (const RunSpec &c : runs) {
-        RunResult r = run_program(bin_path("netsink"), {c.argv.begin() + 1, c.argv.end()}, opt);
-        EXPECT_TRUE(r.exited && r.status == c.status) << c.line;
-        EXPECT_EQ(r.out, c.out) << c.line;
-        EXPECT_EQ(r.err, c.err) << c.line;
-    }
+    for (const RunSpec &c : runs) expect_run(c);
     close(busy);
     // Without an operand: the machine's own name, where it has an IPv6 address.
     char host[256];
     host_name(host, sizeof host);
     bool resolves = shell(std::string("getent ahostsv6 '") + host + "' >/dev/null") == 0;
+    RunOptions opt;
+    opt.argv0 = "netsink";
     RunResult r = run_program(bin_path("netsink"), {"-c", "0", "-p", port}, opt);
     EXPECT_EQ(r.status, resolves ? 0 : 1);
     EXPECT_EQ(r.out, resolves ? "Server " + std::string(host) + " port " + port +

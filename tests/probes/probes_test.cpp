@@ -32,12 +32,7 @@ TEST(Mediaquery, UnmanagedPathsPrintNothingAndNoPathIsAUsageError)
     auto runs = runs_in("tests/probes/transcripts/mediaquery.txt");
     ASSERT_EQ(runs.size(), 5u);
     for (const RunSpec &c : runs) {
-        RunOptions o;
-        o.argv0 = c.argv[0];
-        RunResult r = run_program(bin_path(c.argv[0]), {c.argv.begin() + 1, c.argv.end()}, o);
-        EXPECT_TRUE(r.exited && r.status == c.status) << c.line;
-        EXPECT_EQ(r.out, c.out) << c.line;
-        EXPECT_EQ(r.err, c.err) << c.line;
+        expect_run(c);
         if (c.argv.size() < 2) continue;
         EXPECT_EQ(volmgt_inuse(c.argv[1].c_str()), 0) << c.line;
         EXPECT_EQ(volmgt_symname(c.argv[1].c_str()), nullptr) << c.line;

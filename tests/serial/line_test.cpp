@@ -75,14 +75,10 @@ TEST_F(Serial, CommandLinesSpeedsEnvironmentAndSetUp)
     ASSERT_EQ(runs.size(), 55u);
     for (const RunSpec &c : runs) {
         RunOptions o;
-        o.argv0 = c.argv[0];
         o.env = c.env;
         o.unset = {"RUNTIME", "RUNPRD"};
         o.timeout_s = 30;
-        RunResult r = run_program(bin_path(c.argv[0]), {c.argv.begin() + 1, c.argv.end()}, o);
-        EXPECT_TRUE(r.exited && r.status == c.status) << c.line;
-        EXPECT_EQ(r.out, c.out) << c.line;
-        EXPECT_EQ(r.err, c.err) << c.line;
+        expect_run(c, o);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -111,6 +112,15 @@ RunResult run_program(const std::string &path, const std::vector<std::string> &a
         r.signal = WTERMSIG(st);
     }
     return r;
+}
+
+void expect_run(const RunSpec &c, RunOptions o)
+{
+    o.argv0 = c.argv[0];
+    RunResult r = run_program(bin_path(c.argv[0]), {c.argv.begin() + 1, c.argv.end()}, o);
+    EXPECT_TRUE(r.exited && r.status == c.status) << c.line;
+    EXPECT_EQ(r.out, c.out) << c.line;
+    EXPECT_EQ(r.err, c.err) << c.line;
 }
 
 int shell(const std::string &cmd, std::string *out)

@@ -2,6 +2,8 @@
 // with what they wrote (run_program, shell, in_child), or in the background
 // (spawn, then wait_for).
 #pragma once
+#include "tests/support/text.h"
+
 #include <csignal>
 #include <functional>
 #include <string>
@@ -31,6 +33,10 @@ std::string bin_path(const std::string &name);
 
 RunResult run_program(const std::string &path, const std::vector<std::string> &args,
                       const RunOptions &opt = {});
+
+// Runs the built program of a transcript's run, argument zero as written
+// there, with o; expects the run's status, standard output and error.
+void expect_run(const RunSpec &c, RunOptions o = {});
 
 // Runs "/bin/sh -c cmd"; returns the exit status (or 128+signal), output in *out.
 int shell(const std::string &cmd, std::string *out = nullptr);

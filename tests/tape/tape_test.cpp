@@ -39,12 +39,7 @@ TEST(Tape, CommandLinesAndEndings)
             ASSERT_TRUE(ns.tmpfs(fs, "tmpfs", "size=" + c.env[0].substr(8) + "k"));
             write_file(tape, "");
         }
-        RunOptions o;
-        o.argv0 = c.argv[0];
-        RunResult r = run_program(bin_path(c.argv[0]), {c.argv.begin() + 1, c.argv.end()}, o);
-        EXPECT_TRUE(r.exited && r.status == c.status) << c.line;
-        EXPECT_EQ(r.err, c.err) << c.line;
-        EXPECT_EQ(r.out, c.out) << c.line;
+        expect_run(c);
     }
 }
 
