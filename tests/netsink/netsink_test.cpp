@@ -2,6 +2,7 @@
 // outputs, exit statuses, signals, and the command-line and address cases.
 #include "platform/hostname.h"
 #include "tests/support/blockpeer.h"
+#include "tests/support/mountns.h"
 #include "tests/support/process.h"
 #include "tests/support/text.h"
 #include "tests/support/tmpdir.h"
@@ -44,17 +45,18 @@ Lines cat(Lines a, const Lines &b)
     return a;
 }
 
-// netsink -c connections -p <free port> ::1 in the background, its output in
-// files; the test plays the clients.
+// netsink -c connections -p <free port> host in the background, its output
+// in files; the test plays the clients.
 struct Sink {
     TempDir dir{"netsink"};
     int port = free_port();
+    std::string host;
     pid_t pid;
 
-    explicit Sink(int connections)
+    explicit Sink(int connections, const std::string &host = "::1") : host(host)
     {
         pid = spawn({bin_path("netsink"), "-c", std::to_string(connections), "-p",
-                     std::to_string(port), "::1"},
+                     std::to_string(port), host},
                     "", dir / "out", dir / "err");
     }
     ~Sink() { wait_for(pid, 1, SIGKILL); }
@@ -71,7 +73,8 @@ struct Sink {
     void expect(int status, const Lines &middle, const std::vector<int> &statuses, const Lines &err)
     {
         EXPECT_EQ(wait_for(pid, 60, SIGKILL), status);
-        Lines out = cat({"Server ::1 port " + std::to_string(port) + " is bound."}, middle);
+        Lines out =
+            cat({"Server " + host + " port " + std::to_string(port) + " is bound."}, middle);
         out.push_back("Waiting for child processes...");
         for (int s : statuses)
             out.push_back("Process <N> terminated, status " + std::to_string(s) + ".");
@@ -96,27 +99,42 @@ bool idle_in_read(pid_t pid)
 
 } // namespace
 
+// Names come from a private hosts file, and from nothing else: this
+// machine's name and v4name have IPv4 addresses only, v6name has an IPv4
+// address before its IPv6 one.
 TEST(Netsink, CommandLineAndAddresses)
 {
+    TempDir dir("netsink");
+    MountNs ns; // unmounted before dir goes
+    if (!ns.ok()) GTEST_SKIP() << ns.error;
+    char host[256];
+    host_name(host, sizeof host);
+    write_file(dir / "hosts", "127.0.0.1 localhost\n127.0.1.1 " + std::string(host) +
+                                  "\n127.0.0.2 v4name\n127.0.0.3 v6name\n::1 v6name\n");
+    write_file(dir / "nsswitch.conf", "hosts: files\n");
+    ASSERT_TRUE(ns.bind(dir / "hosts", "/etc/hosts"));
+    ASSERT_TRUE(ns.bind(dir / "nsswitch.conf", "/etc/nsswitch.conf"));
+
     int busy_port = free_port(), busy = bound_socket(busy_port, true);
     const std::string port = std::to_string(free_port());
     auto runs = runs_in("tests/netsink/transcripts/command_lines.txt",
                         {{"<P>", port}, {"<BUSY>", std::to_string(busy_port)}});
-    ASSERT_EQ(runs.size(), 15u);
+    ASSERT_EQ(runs.size(), 18u);
     for (const RunSpec &c : runs) expect_run(c);
     close(busy);
-    // Without an operand: the machine's own name, where it has an IPv6 address.
-    char host[256];
-    host_name(host, sizeof host);
-    bool resolves = shell(std::string("getent ahostsv6 '") + host + "' >/dev/null") == 0;
-    RunOptions opt;
-    opt.argv0 = "netsink";
-    RunResult r = run_program(bin_path("netsink"), {"-c", "0", "-p", port}, opt);
-    EXPECT_EQ(r.status, resolves ? 0 : 1);
-    EXPECT_EQ(r.out, resolves ? "Server " + std::string(host) + " port " + port +
-                                    " is bound.\nWaiting for child processes...\n"
-                              : "");
-    EXPECT_EQ(r.err, resolves ? kPass + "\n" : "!ERROR: Bad hostname.\n");
+
+    // An IPv4 client finds nothing listening for v4name; v6name takes one
+    // over ::1.
+    Sink v4(1, "v4name");
+    int fd = peer_connect("127.0.0.2", v4.port, 2);
+    EXPECT_LT(fd, 0) << "an IPv4 client was taken";
+    if (fd >= 0) close(fd);
+    EXPECT_EQ(wait_for(v4.pid, 10, SIGKILL), 1);
+    EXPECT_EQ(read_file(v4.dir / "out"), "");
+    EXPECT_EQ(read_file(v4.dir / "err"), "!ERROR: Bad hostname.\n");
+    Sink v6(1, "v6name");
+    EXPECT_TRUE(peer_run("::1", v6.port, {.blocks = 3}));
+    v6.expect(0, {"EOF <N> secs, 3 blocks."}, {0}, {kPass});
 }
 
 TEST(Netsink, ConcurrentClientsOfTenBlocksEach)
