@@ -15,9 +15,9 @@ struct Tape {
 };
 // Reads the options "b:d:ns:" (block size in KB, device, no rewind, length in
 // MB), opens the device and rewinds it unless -n. A bad option, a leftover
-// argument or a block size that is not positive or whose byte count does not
-// fit an int prints usage_text on standard error; an open or rewind that fails is
-// reported with the device's path; both exit 1.
+// argument or a block size that is not positive or above 2097148 KB (more than
+// one read or write moves) prints usage_text on standard error; an open or
+// rewind that fails is reported with the device's path; both exit 1.
 Tape open_tape(int argc, char **argv, const char *usage_text);
 
 // The pattern table for blocks of block_bytes (malloc'd), or nullptr.

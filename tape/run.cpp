@@ -8,8 +8,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-// Block sizes in kilobytes whose byte count fits an int.
-constexpr int MAX_BLOCK_KB = 2097151;
+// Block sizes in kilobytes that one read or write moves whole: Linux moves at
+// most 2147479552 bytes (2 GiB less a page), and a larger block's first read
+// comes back short, taken for the end of the data.
+constexpr int MAX_BLOCK_KB = 2097148;
 
 [[noreturn]] static void usage(const char *text)
 {
