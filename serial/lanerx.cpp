@@ -34,8 +34,7 @@ int main(int argc, char **argv)
     read_block(o.verbose, {"!ERROR: Device read failed.\n", PATH_PERROR});
     close(fd);
 
-    // A fixed name in /tmp, written as root: never through a planted link.
-    fdf = open("/tmp/devnam", O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666);
+    fdf = open_fixed("/tmp/devnam", O_WRONLY | O_CREAT | O_TRUNC);
     if (fdf < 0) fail({"!ERROR: /tmp/devnam open failed.\n", PERROR});
     size_t len = strlen(o.device);
     if (!append(fdf, o.device, len) || close(fdf) != 0)

@@ -79,7 +79,12 @@ void set_blocking(const Msg &get_failed, const Msg &set_failed);
 // seconds pass, echoing what came on standard error after "portlisten:".
 void drain_input();
 
-// A capture file: appended to, created 0666, never through a symbolic link.
+// A file at a fixed name, opened with flags (O_CREAT makes it 0666): never
+// through a symbolic link, and only a regular file. Anything else there fails
+// at once, without waiting (a directory with EISDIR, a FIFO or a device with
+// EACCES; a FIFO opened write-only with no reader with ENXIO).
+int open_fixed(const char *path, int flags);
+// A capture file: opened with open_fixed, appended to.
 int open_capture(const char *path);
 bool append(int file, const void *data, size_t n);
 

@@ -1,17 +1,40 @@
 // Capture files, and the blocks that the programs send and receive.
 #include "serial/serial.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+int open_fixed(const char *path, int flags)
+{
+    // Fixed names in /tmp, written as root: what another user planted there
+    // must not take the data or hold the program. A link is not followed; a
+    // FIFO would block the open or, once full, the writes for ever, so the
+    // open does not wait and only a regular file is kept.
+    int f = open(path, flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0666);
+    if (f < 0) return -1;
+    struct stat st;
+    int fl = -1;
+    if (fstat(f, &st) == 0) {
+        if (S_ISREG(st.st_mode))
+            fl = fcntl(f, F_GETFL);
+        else
+            errno = EACCES; // as the kernel refuses another user's FIFO in a sticky directory
+    }
+    if (fl >= 0 && fcntl(f, F_SETFL, fl & ~O_NONBLOCK) == 0) return f;
+    int e = errno;
+    close(f);
+    errno = e;
+    return -1;
+}
 
 int open_capture(const char *path)
 {
-    // Fixed names in /tmp, written as root: a link planted there must not
-    // redirect the write.
-    return open(path, O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW, 0666);
+    return open_fixed(path, O_RDWR | O_APPEND | O_CREAT);
 }
 
 bool append(int file, const void *data, size_t n)

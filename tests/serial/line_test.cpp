@@ -71,8 +71,9 @@ TEST_F(Serial, CommandLinesSpeedsEnvironmentAndSetUp)
 {
     Cable cable(Cable::DATA);
     if (!cable.ok()) GTEST_SKIP() << cable.error;
+    ASSERT_EQ(mkfifo("/tmp/fifo", 0666), 0);
     auto runs = runs_in("tests/serial/transcripts/command_lines.txt", {{"<A>", cable.a}});
-    ASSERT_EQ(runs.size(), 55u);
+    ASSERT_EQ(runs.size(), 56u);
     for (const RunSpec &c : runs) {
         RunOptions o;
         o.env = c.env;
@@ -353,11 +354,18 @@ TEST_F(Serial, SignalsEndTheProgramsWithStatusZero)
 // terminal of the program's session and the program is in a background
 // process group that ignores SIGTTIN. At the fixed names in /tmp, a planted
 // link is not followed (the open fails, the link's target stays as it was),
-// and /dev/full, standing there, takes no data.
+// a file on a full file system takes no data, and anything there that is not
+// a regular file is refused at once, left as it was: a FIFO (one that nobody
+// reads would hold the program in its open or its writes for ever), a
+// directory, /dev/null. The FIFO is the test's own, so fs.protected_fifos,
+// which refuses only other users' FIFOs, lets the open through whatever its
+// setting. lanerx opens its file write-only, which for a FIFO without a
+// reader fails at once by itself.
 TEST_F(Serial, RefusedTransfersAndFilesThatCannotBeWritten)
 {
-    enum Trouble { HANG_UP, BACKGROUND, LINK, FULL };
-    const std::string R = "RUNTIME=100";
+    enum Trouble { HANG_UP, BACKGROUND, LINK, FULL, FIFO, DIR, NODE };
+    const std::string R = "RUNTIME=100", ACCES = ": Permission denied\n",
+                      ISDIR = ": Is a directory\n", NXIO = ": No such device or address\n";
     // clang-format off
     struct Row {
         const char *prog;
@@ -380,8 +388,27 @@ TEST_F(Serial, RefusedTransfersAndFilesThatCannotBeWritten)
         {"txpace", {"-s"}, {R}, FULL, "/tmp/txpace.tmp", "Software flow control\n!ERROR: Write /tmp/txpace.tmp failed.\n", ""},
         {"portlisten", {}, {}, FULL, "/tmp/portlisten.tmp", "", "!ERROR: Write /tmp/portlisten.tmp failed.\n" + FULL_},
         {"lanerx", {}, {}, FULL, "/tmp/devnam", "", "!ERROR: Write /tmp/devnam failed.\n" + FULL_},
+        {"rxpace", {"-s"}, {}, FIFO, "/tmp/rxpace.tmp", "", "!ERROR: /tmp/rxpace.tmp open failed." + ACCES},
+        {"txpace", {"-s"}, {R}, FIFO, "/tmp/txpace.tmp", "Software flow control\n!ERROR: /tmp/txpace.tmp open failed. \n", ""},
+        {"porttalk", {}, {R}, FIFO, "/tmp/porttalk.tmp", "", "!ERROR: /tmp/porttalk.tmp open failed.\n" + ACCES},
+        {"portlisten", {}, {}, FIFO, "/tmp/portlisten.tmp", "", "!ERROR: /tmp/portlisten.tmp open failed.\n" + ACCES},
+        {"lanerx", {}, {}, FIFO, "/tmp/devnam", "", "!ERROR: /tmp/devnam open failed.\n" + NXIO},
+        {"rxpace", {"-n"}, {}, DIR, "/tmp/rxpace.tmp", "", "!ERROR: /tmp/rxpace.tmp open failed." + ISDIR},
+        {"txpace", {"-s"}, {R}, DIR, "/tmp/txpace.tmp", "Software flow control\n!ERROR: /tmp/txpace.tmp open failed. \n", ""},
+        {"porttalk", {}, {R}, DIR, "/tmp/porttalk.tmp", "", "!ERROR: /tmp/porttalk.tmp open failed.\n" + ISDIR},
+        {"portlisten", {}, {}, DIR, "/tmp/portlisten.tmp", "", "!ERROR: /tmp/portlisten.tmp open failed.\n" + ISDIR},
+        {"lanerx", {}, {}, DIR, "/tmp/devnam", "", "!ERROR: /tmp/devnam open failed.\n" + ISDIR},
+        {"rxpace", {"-n"}, {}, NODE, "/tmp/rxpace.tmp", "", "!ERROR: /tmp/rxpace.tmp open failed." + ACCES},
+        {"txpace", {"-s"}, {R}, NODE, "/tmp/txpace.tmp", "Software flow control\n!ERROR: /tmp/txpace.tmp open failed. \n", ""},
+        {"porttalk", {}, {R}, NODE, "/tmp/porttalk.tmp", "", "!ERROR: /tmp/porttalk.tmp open failed.\n" + ACCES},
+        {"portlisten", {}, {}, NODE, "/tmp/portlisten.tmp", "", "!ERROR: /tmp/portlisten.tmp open failed.\n" + ACCES},
+        {"lanerx", {}, {}, NODE, "/tmp/devnam", "", "!ERROR: /tmp/devnam open failed.\n" + ACCES},
     };
     // clang-format on
+    // A file system with no room left: one page, taken by the filler.
+    ASSERT_TRUE(ns.tmpfs("/tmp/small", "tmpfs", "size=4k"));
+    write_file("/tmp/small/full", "");
+    write_file("/tmp/small/filler", std::string(4096, 'x'));
     for (const Row &row : rows) {
         Cable cable(Cable::DATA);
         if (!cable.ok()) GTEST_SKIP() << cable.error;
@@ -391,10 +418,14 @@ TEST_F(Serial, RefusedTransfersAndFilesThatCannotBeWritten)
         write_file("/tmp/target", "kept");
         unlink(row.file);
         ASSERT_TRUE(row.trouble != LINK || symlink("/tmp/target", row.file) == 0);
-        if (row.trouble == FULL) {
+        ASSERT_TRUE(row.trouble != FIFO || mkfifo(row.file, 0666) == 0);
+        ASSERT_TRUE(row.trouble != DIR || mkdir(row.file, 0777) == 0);
+        if (row.trouble == FULL || row.trouble == NODE) {
             write_file(row.file, "");
-            ASSERT_TRUE(ns.bind("/dev/full", row.file));
+            ASSERT_TRUE(ns.bind(row.trouble == FULL ? "/tmp/small/full" : "/dev/null", row.file));
         }
+        struct stat planted = {};
+        lstat(row.file, &planted);
         pid_t pid = spawn(argv, "", "/tmp/p.out", "/tmp/p.err", [&] {
             unsetenv("RUNTIME");
             for (auto &e : row.env) putenv(strdup(e.c_str()));
@@ -422,12 +453,19 @@ TEST_F(Serial, RefusedTransfersAndFilesThatCannotBeWritten)
             usleep(300000);
             ASSERT_TRUE(cable.put(cable.fd_b, P));
         }
-        EXPECT_EQ(wait_for(pid, 20), 1);
+        // What is planted is refused at once, before any wait on the port.
+        EXPECT_EQ(wait_for(pid, row.trouble >= FIFO ? 5 : 20), 1);
         EXPECT_EQ(read_file("/tmp/p.out"), row.out);
         EXPECT_EQ(read_file("/tmp/p.err"), ends(row.err, cable));
         EXPECT_EQ(read_file("/tmp/target"), "kept");
         EXPECT_FALSE(row.trouble == BACKGROUND && file_exists(row.file));
-        EXPECT_TRUE(row.trouble != FULL || ns.umount(row.file));
+        struct stat after = {};
+        EXPECT_TRUE(row.trouble < FIFO ||
+                    (lstat(row.file, &after) == 0 && after.st_mode == planted.st_mode &&
+                     after.st_rdev == planted.st_rdev));
+        EXPECT_TRUE(row.trouble != FULL || read_file(row.file).empty());
+        EXPECT_TRUE((row.trouble != FULL && row.trouble != NODE) || ns.umount(row.file));
+        EXPECT_TRUE(row.trouble != DIR || rmdir(row.file) == 0);
         if (row.trouble == HANG_UP) {
             // What the port took, nothing more: whole pattern lines, then part of one.
             std::string kept = read_file(row.file);
