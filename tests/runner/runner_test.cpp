@@ -1,22 +1,41 @@
 // The plan runner as a lab uses it: a plan of runs that end as expected and
-// not, its table, its JUnit report read back by a real JUnit parser, and the
+// not, its table, its results directory (results.json against its schema, the
+// JUnit report against the project's XSD and read back by a real JUnit
+// parser, the HTML report in a real browser), runs stopped cleanly, and the
 // plan errors that stop it before anything runs.
+#include "tests/support/mountns.h"
 #include "tests/support/process.h"
 #include "tests/support/text.h"
 #include "tests/support/tmpdir.h"
 
+#include <chrono>
+#include <csignal>
 #include <gtest/gtest.h>
 
 namespace
 {
 
-const std::string kRunner = std::string(SUITE_SOURCE_DIR) + "/runner/qualrun";
+const std::string kSource = SUITE_SOURCE_DIR;
+const std::string kRunner = kSource + "/runner/qualrun";
 
-RunResult qualrun(const std::vector<std::string> &args)
+// The runner with a lock of the test's own, so that tests running side by
+// side do not wait for each other.
+RunResult qualrun(const std::vector<std::string> &args, TempDir &t, int timeout_s = 120)
 {
     RunOptions o;
-    o.env = {"COLUMNS=160"};
+    o.env = {"COLUMNS=160", "QUALRUN_LOCK=" + t / "lock"};
+    o.cwd = t.path;
+    o.timeout_s = timeout_s;
     return run_program(kRunner, args, o);
+}
+
+std::string check_reports(const std::string &dir)
+{
+    std::string out;
+    shell("/usr/bin/python3 " + kSource + "/tests/runner/check_reports.py " + kSource +
+              "/runner/schemas " + dir + " 2>&1",
+          &out);
+    return out;
 }
 
 // Five runs: as expected, a status other than expected, verdicts on both
@@ -55,7 +74,7 @@ TEST(Runner, TableStatusAndJUnitReport)
 {
     TempDir t("qualrun");
     write_file(t / "lab.plan", kPlan);
-    RunResult r = qualrun({t / "lab.plan", "--bin", SUITE_BIN_DIR, "--junit", t / "r.xml"});
+    RunResult r = qualrun({t / "lab.plan", "--bin", SUITE_BIN_DIR, "--junit", t / "r.xml"}, t);
     ASSERT_TRUE(r.exited) << r.err;
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "");
@@ -71,7 +90,7 @@ TEST(Runner, TableStatusAndJUnitReport)
                 "a=\"1\"",
                 "verdicts  both streams   3        yes              <*>s  [1 PASS, 1 ERROR, 1 "
                 "WARNING] !WARNING: first",
-                "stuck     nothing        timeout  NO (expected 0)  <*>s  no verdict, no output",
+                "stuck     nothing        timeout  NO (timed out)   <*>s  no verdict, no output",
                 "odd       control bytes  0        yes              <*>s  no verdict; output ends: "
                 "a<b & \"c\"\\x01",
                 "",
@@ -82,6 +101,7 @@ TEST(Runner, TableStatusAndJUnitReport)
                 "",
                 "--- stuck: last lines of its output",
                 "qualrun: JUnit report in " + t.path + "/r.xml",
+                "qualrun: results in " + t.path + "/qualrun-results/lab-<*>-<N>-<N>",
             }),
         "")
         << r.out;
@@ -101,68 +121,90 @@ for s in x:
     std::string report;
     ASSERT_EQ(shell("/usr/bin/python3 " + t / "read.py" + " " + t / "r.xml", &report), 0) << report;
     EXPECT_EQ(
-        report,
-        "lab.plan 5 2 0\n"
-        "epoch [] 'in epoch\\n'\n"
-        "pairs ['Failure:exit 0, expected 1'] 'a=\"1\"\\n'\n"
-        "'verdict lines:\\n(none)\\n\\nlast 20 lines of output:\\na=\"1\"\\n'\n"
-        "verdicts [] '!WARNING: first\\n!ERROR: second\\n1796772049 0:00:02: !PASS: Done.\\n'\n"
-        "stuck ['Failure:exit timeout, expected 0'] None\n"
-        "'verdict lines:\\n(none)\\n\\nlast 20 lines of output:\\n\\n'\n"
-        "odd [] 'a<b & \"c\"\\\\x01\\n'\n");
+        match_output(report,
+                     split_lines("lab 5 1 1\n"
+                                 "epoch [] 'in epoch\\n'\n"
+                                 "pairs ['Failure:exit 0, expected 1'] 'a=\"1\"\\n'\n"
+                                 "'why: expected 1\\n\\nverdict lines:\\n(none)\\n\\nlast 20 lines "
+                                 "of output:\\na=\"1\"\\n'\n"
+                                 "verdicts [] '!WARNING: first\\n!ERROR: second\\n1796772049 "
+                                 "0:00:02: !PASS: Done.\\n'\n"
+                                 "stuck ['Error:timed out after <*>s'] None\n"
+                                 "'verdict lines:\\n(none)\\n\\nlast 20 lines of output:\\n\\n'\n"
+                                 "odd [] 'a<b & \"c\"\\\\x01\\n'\n")),
+        "")
+        << report;
 }
 
 TEST(Runner, ListAndOnly)
 {
     TempDir t("qualrun");
     write_file(t / "lab.plan", kPlan);
-    RunResult r = qualrun({t / "lab.plan", "--bin", SUITE_BIN_DIR, "--list"});
+    RunResult r = qualrun({t / "lab.plan", "--bin", SUITE_BIN_DIR, "--list"}, t);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "epoch\tthe clock\texpect 0\npairs\ta query\texpect 1\n"
                      "verdicts\tboth streams\texpect 3\nstuck\tnothing\texpect 0\n"
                      "odd\tcontrol bytes\texpect any\n");
     // The plan may also come after the names.
-    r = qualrun({"--bin", SUITE_BIN_DIR, "--only", "odd", "epoch", t / "lab.plan"});
+    r = qualrun({"--bin", SUITE_BIN_DIR, "--only", "odd", "epoch", t / "lab.plan"}, t);
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(contains(r.out, "run 1 of 2: epoch (the clock)\n")) << r.out;
     EXPECT_TRUE(contains(r.out, "qualrun: 2 runs, 2 as expected\n")) << r.out;
     // What --only leaves out need not find its device here.
     write_file(t / "far.plan", std::string(kPlan) + "\n[far]\nrun = lanerx -d /dev/ttyNONE9\n");
-    r = qualrun({t / "far.plan", "--bin", SUITE_BIN_DIR, "--only", "epoch"});
+    r = qualrun({t / "far.plan", "--bin", SUITE_BIN_DIR, "--only", "epoch"}, t);
     EXPECT_EQ(r.status, 0) << r.err;
     // A lab's plan lists on a machine without its devices.
-    r = qualrun({std::string(SUITE_SOURCE_DIR) + "/plans/lab-example.plan", "--list"});
+    r = qualrun({std::string(SUITE_SOURCE_DIR) + "/plans/lab-example.plan", "--list"}, t);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(count_of(r.out, "\n"), 12) << r.out;
     EXPECT_TRUE(contains(r.out, "reelcheck\ttape in /dev/st0, first 100 MB\texpect 0\n")) << r.out;
-    r = qualrun({t / "lab.plan", "--bin", SUITE_BIN_DIR, "--only", "nosuch"});
+    r = qualrun({t / "lab.plan", "--bin", SUITE_BIN_DIR, "--only", "nosuch"}, t);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "qualrun: no entry named nosuch in " + t.path +
                          "/lab.plan; it has epoch, pairs, verdicts, stuck, odd\n");
 }
 
-// Each faulty plan is refused whole: its good entry, which would leave a
-// file behind, never runs.
+// Each faulty plan or output path is refused whole: its good entry, which
+// would leave a file behind, never runs.
 TEST(Runner, PlanErrorsStopBeforeAnythingRuns)
 {
     struct Case {
-        const char *entry, *error;
+        const char *entry, *error, *option = nullptr, *value = nullptr;
     } cases[] = {
         {"[b]\ntarget = x\n", "entry \"b\": no run command"},
         {"[b]\nexpect = zero\nrun = true\n",
          "entry \"b\": expect is an exit status (0 to 255) or \"any\", not \"zero\""},
         {"[b]\nexpect = 256\nrun = true\n",
          "entry \"b\": expect is an exit status (0 to 255) or \"any\", not \"256\""},
+        {"[b]\nexpect = \u00b3\nrun = true\n",
+         "entry \"b\": expect is an exit status (0 to 255) or \"any\", not \"\u00b3\""},
         {"[b]\nrun = true\ncolour = red\n", "entry \"b\": unknown key colour"},
         {"[b]\nrun = true\ntimeout = soon\n",
          "entry \"b\": timeout is a number of seconds, not \"soon\""},
+        {"[b]\nrun = true\ntimeout = \u00b2\n",
+         "entry \"b\": timeout is a number of seconds, not \"\u00b2\""},
+        {"[b]\nrun = true\ngrace = -1\n", "entry \"b\": grace is a number of seconds, not \"-1\""},
+        {"[b]\nrun = true\nkernel = maybe\n",
+         "entry \"b\": kernel is \"watch\" or \"ignore\", not \"maybe\""},
+        {"[b]\nrun = true\npass-line =\n",
+         "entry \"b\": a pass-line is one line of text, not empty"},
+        {"[b]\nrun = true\nexpect = 1\nexpect = 2\n",
+         "line 7: entry \"b\": key expect given twice"},
+        {"[DEFAULT]\nrun = true\n",
+         "entry \"DEFAULT\": a plan has no defaults section; give each entry its keys"},
+        {"[b]\nrun = echo caf\xe9\n", "line 5: not UTF-8 text (byte 0xe9)"},
         {"[b]\nrun = rxpace -s -d /dev/ttyNONE9\n", "entry \"b\": /dev/ttyNONE9 does not exist"},
         {"[b]\nrun = true\nneeds = /dev/nst9 /dev/null\n", "entry \"b\": /dev/nst9 does not exist"},
         {"[b]\nrun = nosuchdir/x; reelcheck -n\n",
          "entry \"b\": program reelcheck not found in /nonexistent"},
         {"[b b]\nrun = true\n", "entry \"b b\": a name is letters, digits, '.', '_', '+' and '-'"},
-        {"[a]\nrun = true\n", "While reading from '<*>' [line  4]: section 'a' already exists"},
-        {"run = true\n[c]\n", "File contains no section headers.<*>"},
+        {"[a]\nrun = true\n", "line 4: entry \"a\" again (it is already at line 1)"},
+        {"run = true\n[c]\n", "line 1: key run before the first [name]"},
+        {"[b]\nrun = true\n", "--work <*>/p.plan is not a directory", "--work", "p.plan"},
+        {"[b]\nrun = true\n", "--junit <*>/none/r.xml: cannot write in <*>/none", "--junit",
+         "none/r.xml"},
+        {"[b]\nrun = true\n", "--results <*>/p.plan is not a directory", "--results", "p.plan"},
     };
     for (const Case &c : cases) {
         TempDir t("qualrun");
@@ -170,8 +212,13 @@ TEST(Runner, PlanErrorsStopBeforeAnythingRuns)
         std::string good = "[a]\nrun = touch ran\n\n";
         write_file(t / "p.plan", c.entry[0] == '[' ? good + c.entry : c.entry + good);
         bool missing_bin = contains(c.error, "/nonexistent");
-        RunResult r = qualrun({t / "p.plan", "--bin", missing_bin ? "/nonexistent" : SUITE_BIN_DIR,
-                               "--work", t / "w"});
+        std::vector<std::string> args = {t / "p.plan", "--bin",
+                                         missing_bin ? "/nonexistent" : SUITE_BIN_DIR};
+        if (c.option)
+            args.insert(args.end(), {c.option, t / c.value});
+        else
+            args.insert(args.end(), {"--work", t / "w"});
+        RunResult r = qualrun(args, t);
         EXPECT_EQ(r.status, 2) << c.entry;
         EXPECT_EQ(r.out, "") << c.entry;
         std::vector<std::string> lines = split_lines(r.err);
@@ -182,6 +229,78 @@ TEST(Runner, PlanErrorsStopBeforeAnythingRuns)
         EXPECT_TRUE(found) << r.err << "  lacks " << c.error;
         EXPECT_EQ(lines.back(), "qualrun: nothing was run");
         EXPECT_FALSE(file_exists(t / "w/a/ran")) << c.entry;
+        EXPECT_FALSE(file_exists(t / "qualrun-results")) << c.entry;
+    }
+}
+
+// One job of the runner on a plan: its standard output and error, its table,
+// and its results directory as check_reports.py reads it (results.json checked
+// against its schema, the JUnit report against the project's XSD).
+struct Job {
+    RunResult r;
+    std::string table, reports, dir;
+};
+
+Job run_job(TempDir &t, const std::string &plan, std::vector<std::string> args = {})
+{
+    write_file(t / "lab.plan", plan);
+    Job j;
+    j.dir = t / "res";
+    args.insert(args.begin(), {t / "lab.plan", "--bin", SUITE_BIN_DIR, "--results", j.dir});
+    j.r = qualrun(args, t);
+    size_t at = j.r.out.find("RUN ");
+    if (at != std::string::npos) j.table = j.r.out.substr(at);
+    j.reports = check_reports(j.dir);
+    return j;
+}
+
+// Runs with verdict lines to find and to miss, the kernel's log, what leaves
+// the run's session, and a run that cleans up when stopped.
+TEST(Runner, VerdictsKernelAndStopping)
+{
+    struct Case {
+        const char *name, *plan, *report;
+        double at_most; // seconds for the whole job
+    } cases[] = {
+        {"pass line found",
+         "[a]\nrun = echo '1796772049 0:00:02: !PASS: Hang up on last close'\n"
+         "pass-line = !PASS: Hang up on last close\n",
+         "a: as expected, exit 0, junit pass\n", 20},
+        {"pass line missing, fail line present",
+         "[a]\nexpect = 1\nrun = echo '!ERROR: lost'; exit 1\npass-line = !PASS: done\n"
+         "pass-line = !ERROR: lost\nfail-line = lost\n",
+         "a: not as expected, exit 1, junit failure; no line \"!PASS: done\"; line \"lost\"\n", 20},
+        {"a kernel error line",
+         "[a]\nrun = echo '<3>qualrun-test: error' >/dev/kmsg\n\n"
+         "[b]\nkernel = ignore\nrun = echo '<4>qualrun-test: warning' >/dev/kmsg\n"
+         "      echo '<3>qualrun-test: error' >/dev/kmsg\n",
+         "a: not as expected, exit 0, junit failure; kernel: 1 error; kernel 1\n"
+         "b: as expected, exit 0, junit pass; kernel 2\n",
+         20},
+        // A descendant that keeps the output open holds nothing up, and goes.
+        {"a session of its own", "[a]\ntimeout = 3\nrun = setsid sleep 21.7 &\n",
+         "a: as expected, exit 0, junit pass\n", 2},
+        {"stopped at its timeout, cleans up in its grace",
+         "[a]\ntimeout = 1\ngrace = 5\nrun = trap 'sleep 1; echo cleaned >&2; exit 4' TERM\n"
+         "      sleep 21.7 & wait\n\n[b]\nrun = true\n",
+         "a: timed out, exit timeout, junit error\nb: as expected, exit 0, junit pass\n", 6},
+        {"killed after its grace",
+         "[a]\ntimeout = 1\ngrace = 1\nrun = trap 'echo ignored' TERM; sleep 21.7; sleep 21.7\n",
+         "a: timed out, exit timeout, junit error\n", 6},
+    };
+    for (const Case &c : cases) {
+        TempDir t("qualrun");
+        auto t0 = std::chrono::steady_clock::now();
+        Job j = run_job(t, c.plan);
+        double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        EXPECT_EQ(j.reports.substr(j.reports.find('\n') + 1), c.report) << c.name << j.r.out;
+        EXPECT_LE(took, c.at_most + 3) << c.name;
+        std::string ps;
+        shell("pgrep -f 'sleep 21[.]7' || true", &ps);
+        EXPECT_EQ(ps, "") << c.name;
+        if (contains(c.name, "cleans up")) {
+            EXPECT_EQ(read_file(j.dir + "/runs/a.log"), "cleaned\n") << c.name;
+        }
     }
 }
 
