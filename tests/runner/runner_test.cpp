@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace
@@ -302,6 +303,163 @@ TEST(Runner, VerdictsKernelAndStopping)
             EXPECT_EQ(read_file(j.dir + "/runs/a.log"), "cleaned\n") << c.name;
         }
     }
+}
+
+// SIGTERM or SIGINT to the runner: the run under way cleans up in its grace,
+// is marked interrupted, the rest not run, every report written; --resume
+// then runs what had not ended, into the same directory.
+TEST(Runner, InterruptedThenResumed)
+{
+    struct Case {
+        int sig, status;
+    } cases[] = {{SIGTERM, 143}, {SIGINT, 130}};
+    for (const Case &c : cases) {
+        TempDir t("qualrun");
+        write_file(t / "lab.plan", "[one]\nrun = true\n\n[two]\ngrace = 5\n"
+                                   "run = [ -e " +
+                                       t / "again" +
+                                       " ] && exit 0\n"
+                                       "      trap 'sleep 1; echo cleaned; exit 1' TERM\n"
+                                       "      touch " +
+                                       t / "started" +
+                                       "; sleep 21.7 & wait\n\n"
+                                       "[three]\nrun = true\n");
+        std::vector<std::string> env = {"QUALRUN_LOCK=" + t / "lock"};
+        pid_t pid = spawn({"/usr/bin/env", env[0], kRunner, t / "lab.plan", "--results", t / "res"},
+                          t.path, t / "out", t / "out");
+        ASSERT_TRUE(poll_until(20, [&] { return file_exists(t / "started"); }));
+        kill(pid, c.sig);
+        EXPECT_EQ(wait_for(pid, 20), c.status) << read_file(t / "out");
+        std::string out = read_file(t / "out");
+        EXPECT_FALSE(contains(out, "Traceback")) << out;
+        EXPECT_TRUE(contains(out, "qualrun: 2 runs, 1 as expected, not as expected: two; "
+                                  "not run: three\n"))
+            << out;
+        EXPECT_EQ(read_file(t / "res/runs/two.log"), "cleaned\n");
+        EXPECT_EQ(check_reports(t / "res"), "job lab exit " + std::to_string(c.status) +
+                                                "\none: as expected, exit 0, junit pass\n"
+                                                "two: interrupted, exit interrupted, junit error\n"
+                                                "three: not run, exit -, junit skipped\n");
+        EXPECT_TRUE(file_exists(t / "res/report.html"));
+        write_file(t / "again", "");
+        RunResult r = qualrun({"--resume", t / "res"}, t);
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_TRUE(contains(r.out, "run 2 of 3: two (-)\n")) << r.out;
+        EXPECT_FALSE(contains(r.out, "run 1 of 3")) << r.out;
+        EXPECT_EQ(check_reports(t / "res"), "job lab exit 0\n"
+                                            "one: as expected, exit 0, junit pass\n"
+                                            "two: as expected, exit 0, junit pass\n"
+                                            "three: as expected, exit 0, junit pass\n");
+    }
+}
+
+// Small things: a second job waits or, with --no-wait, refuses; a listing
+// cut short; a bare plan name found among the plans; output paths in the
+// summary lines; a live line every so often.
+TEST(Runner, LockListingAndPlanNames)
+{
+    TempDir t("qualrun");
+    write_file(t / "lab.plan", "[a]\nrun = echo '!PASS: fine'\n");
+    std::string out;
+    EXPECT_EQ(shell("cd " + t.path + " && QUALRUN_LOCK=" + t / "lock" + " flock " + t / "lock" +
+                        " " + kRunner + " lab.plan --no-wait 2>&1",
+                    &out),
+              3);
+    EXPECT_TRUE(line_matches(out, "qualrun: another job holds this machine (<*>; lock " +
+                                      t / "lock" + "); not starting (--no-wait)\n"))
+        << out;
+    EXPECT_EQ(shell(kRunner + " " + kSource + "/plans/local.plan --list 2>&1 | head -1", &out), 0);
+    EXPECT_EQ(out, "volaudit\tfile system of the work directory\texpect any\n");
+    RunResult r = qualrun({"smoke.plan", "--list"}, t);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count_of(r.out, "\n"), 6) << r.out;
+
+    // Where the results go, and a line of life every half second in a log.
+    RunOptions o;
+    o.env = {"QUALRUN_LOCK=" + t / "lock", "QUALRUN_ALIVE_EVERY=0.5"};
+    o.cwd = t.path;
+    write_file(t / "slow.plan", "[slow]\nrun = sleep 1.2\n");
+    r = run_program(kRunner, {"slow.plan"}, o);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(match_output(r.out.substr(0, r.out.find("\n\n")),
+                           {"qualrun: results in " + t.path + "/qualrun-results/slow-<*>-<N>-<N>",
+                            "run 1 of 1: slow (-)", "  still running after 0s of 600s",
+                            "  still running after 1s of 600s", "  exit 0, <*>s"}),
+              "")
+        << r.out;
+    EXPECT_EQ(read_file(t / "qualrun-results/latest/runs/slow.log"), "");
+}
+
+// The HTML report as a browser shows it: every run with its outcome.
+TEST(Runner, HtmlReportInABrowser)
+{
+    TempDir t("qualrun");
+    Job j = run_job(t, "[fine]\nrun = echo '!PASS: fine'\n\n[wrong]\nrun = echo '<b>'; exit 2\n"
+                       "\n[late]\ntimeout = 1\ngrace = 1\nrun = sleep 21.7\n");
+    EXPECT_EQ(j.r.status, 1);
+    std::string dom;
+    int rc = shell("chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+                   "--disable-background-networking --disable-component-update --disable-sync "
+                   "--user-data-dir=" +
+                       t / "profile" + " --dump-dom file://" + j.dir + "/report.html 2>/dev/null",
+                   &dom);
+    ASSERT_EQ(rc, 0) << dom;
+    // The rows of the runs' table as the browser built them, tags gone.
+    std::string rows;
+    write_file(t / "dom.html", dom);
+    shell("/usr/bin/python3 -c \"import re,sys,html; d=open(sys.argv[1]).read(); "
+          "t=d[d.index('<table id=\\\"runs\\\"'):]; t=t[:t.index('</table>')]; "
+          "[print(' | '.join(html.unescape(re.sub('<[^>]*>','',c)).strip() for c in "
+          "re.findall('<t[dh][^>]*>(.*?)</t[dh]>', r, re.S)[:4])) for r in "
+          "re.findall('<tr[^>]*>(.*?)</tr>', t, re.S)]\" " +
+              t / "dom.html",
+          &rows);
+    EXPECT_EQ(rows, "run | target | exit | outcome\n"
+                    "fine | - | 0 | as expected\n"
+                    "wrong | - | 2 | not as expected (expected 0)\n"
+                    "late | - | timeout | timed out\n");
+    EXPECT_TRUE(contains(dom, "&lt;b&gt;")) << "the log, escaped";
+    EXPECT_FALSE(contains(read_file(j.dir + "/report.html"), "http")) << "self-contained";
+}
+
+// A run that prints much: its log takes it all, the runner's memory stays flat.
+TEST(Runner, MemoryFlatOverALargeOutput)
+{
+    TempDir t("qualrun");
+    write_file(t / "lab.plan", "[much]\nkernel = ignore\nrun = yes '!PASS: line of output' | "
+                               "head -c 400M\n");
+    std::string out;
+    ASSERT_EQ(shell("cd " + t.path + " && QUALRUN_LOCK=" + t / "lock" +
+                        " /usr/bin/python3 -c 'import resource, subprocess, sys; "
+                        "subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL); "
+                        "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss // 1024)' " +
+                        kRunner + " lab.plan --results res",
+                    &out),
+              0);
+    EXPECT_LT(std::stoi(out), 60) << out << " MiB at most";
+    std::string json = read_file(t / "res/results.json");
+    EXPECT_TRUE(contains(json, "\"PASS\": 19065018")) << "all verdicts counted";
+    EXPECT_EQ(std::to_string(std::filesystem::file_size(t / "res/runs/much.log")), "419430400");
+}
+
+// diskhammer stopped at its timeout removes its test directory in its grace.
+TEST(Runner, StoppedDiskhammerCleansUp)
+{
+    MountNs ns;
+    ASSERT_TRUE(ns.ok()) << ns.error;
+    TempDir t("qualrun");
+    std::string dev = ns.ext4(t / "img", t / "mnt", 256);
+    ASSERT_NE(dev, "");
+    Job j =
+        run_job(t, "[hammer]\ntimeout = 2\ngrace = 10\nkernel = ignore\n"
+                   "run = touch " +
+                       t / "started" + "; diskhammer -D " + dev + " -f 16m:128m -t 4k:64k -n 50\n");
+    EXPECT_EQ(j.reports, "job lab exit 1\nhammer: timed out, exit timeout, junit error\n")
+        << j.r.out;
+    std::string left;
+    shell("ls " + t / "mnt", &left);
+    EXPECT_EQ(left, "lost+found\n") << read_file(j.dir + "/runs/hammer.log");
+    EXPECT_TRUE(contains(read_file(j.dir + "/runs/hammer.log"), "Starting Test Pass 2 of 50"));
 }
 
 } // namespace
