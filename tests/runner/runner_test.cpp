@@ -450,16 +450,15 @@ TEST(Runner, StoppedDiskhammerCleansUp)
     TempDir t("qualrun");
     std::string dev = ns.ext4(t / "img", t / "mnt", 256);
     ASSERT_NE(dev, "");
-    Job j =
-        run_job(t, "[hammer]\ntimeout = 2\ngrace = 10\nkernel = ignore\n"
-                   "run = touch " +
-                       t / "started" + "; diskhammer -D " + dev + " -f 16m:128m -t 4k:64k -n 50\n");
+    Job j = run_job(t, "[hammer]\ntimeout = 3\ngrace = 10\nkernel = ignore\nrun = diskhammer -D " +
+                           dev + " -f 16m:128m -t 4k:64k -n 50 & sleep 1; ls " + t / "mnt" +
+                           " >&2; wait\n");
     EXPECT_EQ(j.reports, "job lab exit 1\nhammer: timed out, exit timeout, junit error\n")
         << j.r.out;
     std::string left;
     shell("ls " + t / "mnt", &left);
     EXPECT_EQ(left, "lost+found\n") << read_file(j.dir + "/runs/hammer.log");
-    EXPECT_TRUE(contains(read_file(j.dir + "/runs/hammer.log"), "Starting Test Pass 2 of 50"));
+    EXPECT_TRUE(contains(read_file(j.dir + "/runs/hammer.log"), "\nfs_testdir.")) << "it was there";
 }
 
 } // namespace
