@@ -13,7 +13,7 @@ namespace
 
 TEST(DeviceFaults, ReportedNeverPassedNeverHung)
 {
-    const std::string lab = std::string(SUITE_SOURCE_DIR) + "/tests/lab/";
+    const std::string lab = lab_path("");
     RunOptions o;
     o.timeout_s = 400;
     RunResult r = run_program(lab + "vm-run",

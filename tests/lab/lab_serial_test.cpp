@@ -23,7 +23,7 @@ Run &run()
 {
     static Run *r = [] {
         auto *r = new Run;
-        const std::string lab = std::string(SUITE_SOURCE_DIR) + "/tests/lab/";
+        const std::string lab = lab_path("");
         RunOptions o;
         o.timeout_s = 360;
         r->rig = run_program(lab + "serial-rig",

@@ -72,7 +72,7 @@ TEST(TapeDrive, EveryStepEndsAsOnARealDrive)
     TempDir dir("labtape");
     RunOptions o;
     o.timeout_s = 360;
-    RunResult r = run_program(std::string(SUITE_SOURCE_DIR) + "/tests/lab/tape-rig",
+    RunResult r = run_program(lab_path("tape-rig"),
                               {"--timeout", "300", "--out", dir.path, "--", "bash", "-c",
                                "PATH=" SUITE_BIN_DIR ":$PATH\n" + std::string(kScript)},
                               o);

@@ -57,7 +57,7 @@ Survey &survey()
         auto *s = new Survey;
         RunOptions o;
         o.timeout_s = 360;
-        s->run = run_program(std::string(SUITE_SOURCE_DIR) + "/tests/lab/scsi-survey",
+        s->run = run_program(lab_path("scsi-survey"),
                              {"--timeout", "300", s->dir.path, bin_path("targetscan")}, o);
         s->out = read_file(s->dir / "program.out");
         s->err = read_file(s->dir / "program.err");

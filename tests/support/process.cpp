@@ -22,6 +22,14 @@ std::string bin_path(const std::string &name)
     return std::string(SUITE_BIN_DIR) + "/" + name;
 }
 
+std::string lab_path(const std::string &name)
+{
+    static TempDir dir("lab path");
+    static bool linked = symlink(SUITE_SOURCE_DIR "/tests/lab", (dir / "lab").c_str()) == 0;
+    (void)linked;
+    return dir / "lab/" + name;
+}
+
 static double now_s()
 {
     timespec ts;

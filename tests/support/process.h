@@ -30,6 +30,9 @@ struct RunResult {
 
 // Path of a program built into build/bin.
 std::string bin_path(const std::string &name);
+// Path of a script of tests/lab, reached through a directory whose name has
+// a blank, as from a checkout at such a path: the rigs quote their own.
+std::string lab_path(const std::string &name);
 
 RunResult run_program(const std::string &path, const std::vector<std::string> &args,
                       const RunOptions &opt = {});
