@@ -73,6 +73,7 @@ void io_setup(const mlist_entry *mp);
 int fs_write(const mlist_entry *mp, const io_engine *eng, long long *size, long long *transfer);
 void fs_read(const mlist_entry *mp, const io_engine *eng, long long size, long long transfer);
 void compare(long long len, long long offset);
+void compare_fill(long long len, long long offset, unsigned char expect);
 [[noreturn]] void report_error(const char *text);
 
 // A child's size sequence: current file size (-1 before the first cycle, 0

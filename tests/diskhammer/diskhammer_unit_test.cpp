@@ -79,14 +79,32 @@ TEST_F(DhUnit, MismatchAndFailedCallReports)
 {
     static unsigned char w[16], r[16];
     memset(w, 0x5a, sizeof w);
-    memcpy(r, w, sizeof r);
     wbuf = w, rbuf = r;
-    compare(16, 4096); // equal: returns
-    r[9] = 0x07;
+    // Against the expected chunk (raw slices) and against its one byte value
+    // (files); -1: the chunk read back is whole.
+    const struct {
+        int at, fill;
+        const char *out;
+    } cases[] = {
+        {-1, 0, ""},
+        {-1, 1, ""},
+        {9, 0, "\n!ERROR: compare read/write: Byte 4105 differs: 5a to 7\n"},
+        {9, 1, "\n!ERROR: compare read/write: Byte 4105 differs: 5a to 7\n"},
+        {0, 1, "\n!ERROR: compare read/write: Byte 4096 differs: 5a to 7\n"},
+        {15, 1, "\n!ERROR: compare read/write: Byte 4111 differs: 5a to 7\n"},
+    };
     std::string out;
-    // errno as a refused lockf on the read-only descriptor leaves it.
-    EXPECT_EQ(in_child([] { errno = EBADF, compare(16, 4096); }, &out), 1);
-    EXPECT_EQ(out, "\n!ERROR: compare read/write: Byte 4105 differs: 5a to 7\n");
+    for (auto &c : cases) {
+        memcpy(r, w, sizeof r);
+        if (c.at >= 0) r[c.at] = 0x07;
+        static bool fill;
+        fill = c.fill;
+        // errno as a refused lockf on the read-only descriptor leaves it.
+        int st = in_child(
+            [] { errno = EBADF, fill ? compare_fill(16, 4096, 0x5a) : compare(16, 4096); }, &out);
+        EXPECT_EQ(st, c.at < 0 ? 0 : 1) << c.at << " " << c.fill;
+        EXPECT_EQ(out, c.out) << c.at << " " << c.fill;
+    }
     EXPECT_EQ(in_child([] { errno = ENOSPC, report_error("write"); }, &out), 1);
     EXPECT_EQ(out, "\n!ERROR: No space left on device\n");
 }
