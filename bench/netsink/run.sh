@@ -10,7 +10,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-${BUILD_DIR:-$top/build}}
-ns=$build/bin/netsink peer=$build/tests/bin/blockpeer plain=$build/tests/bin/plainsink
+ns=$build/bin/netsink peer=$build/bin/blockpeer plain=$build/tests/bin/plainsink
 for p in "$ns" "$peer" "$plain"; do
   [ -x "$p" ] || { echo "bench: no $p (build first)" >&2; exit 1; }
 done

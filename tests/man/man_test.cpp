@@ -28,13 +28,13 @@ struct Page {
 };
 
 const Page pages[] = {
-    {"volaudit", USAGE},     {"treecycle", WORDS},     {"diskhammer", GETOPT},
-    {"targetscan", USAGE},   {"netsink", GETOPT},      {"txpace", GETOPT},
-    {"rxpace", GETOPT},      {"porttalk", GETOPT},     {"portlisten", GETOPT},
+    {"volaudit", USAGE},      {"treecycle", WORDS},     {"diskhammer", GETOPT},
+    {"targetscan", USAGE},    {"netsink", GETOPT},      {"txpace", GETOPT},
+    {"rxpace", GETOPT},       {"porttalk", GETOPT},     {"portlisten", GETOPT},
     {"lineclose-tx", GETOPT}, {"lineclose-rx", GETOPT}, {"lanetx", GETOPT},
-    {"lanerx", GETOPT},      {"reelflood", GETOPT},    {"reelcheck", GETOPT},
-    {"argpairs", NOTHING},   {"bodypairs", NOTHING},   {"mediaquery", USAGE},
-    {"epochnow", NOTHING},   {"qualrun", HELP},
+    {"lanerx", GETOPT},       {"reelflood", GETOPT},    {"reelcheck", GETOPT},
+    {"argpairs", NOTHING},    {"bodypairs", NOTHING},   {"mediaquery", USAGE},
+    {"epochnow", NOTHING},    {"qualrun", HELP},        {"blockpeer", GETOPT},
 };
 
 void PrintTo(const Page &p, std::ostream *os)

@@ -1,7 +1,7 @@
 // netsink run as a program over ::1, fed by the pattern client: whole
 // outputs, exit statuses, signals, and the command-line and address cases.
+#include "blockpeer/peer.h"
 #include "platform/hostname.h"
-#include "tests/support/blockpeer.h"
 #include "tests/support/mountns.h"
 #include "tests/support/process.h"
 #include "tests/support/text.h"

@@ -17,7 +17,7 @@ const std::string kBuild = std::string(SUITE_BIN_DIR) + "/..";
 const char *kPrograms[] = {"volaudit",     "treecycle", "diskhammer", "targetscan", "netsink",
                            "txpace",       "rxpace",    "porttalk",   "portlisten", "lineclose-tx",
                            "lineclose-rx", "lanetx",    "lanerx",     "reelflood",  "reelcheck",
-                           "argpairs",     "bodypairs", "mediaquery", "epochnow"};
+                           "argpairs",     "bodypairs", "mediaquery", "epochnow",   "blockpeer"};
 
 // Builds the package into dir; its path, or "" (with the reason in *out).
 std::string make_package(const std::string &dir, std::string *out)

@@ -1,4 +1,4 @@
-// The far end of netsink for its tests, its benchmark and the local run: a
+// The far end of netsink, for a lab's machines, its tests and its benchmark: a
 // client that connects over IPv6 and sends blocks of the pattern netsink
 // verifies (66560 bytes, byte i the printable character 0x20 + i mod 95),
 // optionally with one wrong byte, a pause, or a last block cut short.
@@ -19,10 +19,11 @@ struct PeerPlan {
 };
 
 // A socket connected to host and port, retrying while nothing listens there
-// yet; -1 after timeout_s.
+// yet or the host cannot be reached yet (its network still coming up); -1
+// after timeout_s, or at once for any other failure.
 int peer_connect(const std::string &host, int port, double timeout_s = 30);
 // Sends what the plan says on fd; false when a write fails (the receiver
 // has gone).
 bool peer_send(int fd, const PeerPlan &plan);
-// Connects, sends and closes.
-bool peer_run(const std::string &host, int port, const PeerPlan &plan);
+// Connects (retrying for timeout_s), sends and closes.
+bool peer_run(const std::string &host, int port, const PeerPlan &plan, double timeout_s = 30);

@@ -1,4 +1,4 @@
-#include "tests/support/blockpeer.h"
+#include "blockpeer/peer.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -26,13 +26,22 @@ int peer_connect(const std::string &host, int port, double timeout_s)
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_V4MAPPED;
     if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &res) != 0) return -1;
+    // A connection attempt itself can take seconds (a host not answering yet):
+    // the time is the clock's, not a count of pauses.
+    timespec start, now;
+    clock_gettime(CLOCK_MONOTONIC, &start);
     int fd = -1;
-    for (double waited = 0; waited <= timeout_s; waited += 0.01) {
+    for (;;) {
         fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0 || connect(fd, res->ai_addr, res->ai_addrlen) == 0) break;
+        int err = errno;
         close(fd);
         fd = -1;
-        if (errno != ECONNREFUSED) break;
+        if (err != ECONNREFUSED && err != EHOSTUNREACH && err != ENETUNREACH && err != ETIMEDOUT &&
+            err != EADDRNOTAVAIL)
+            break;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if (now.tv_sec - start.tv_sec + (now.tv_nsec - start.tv_nsec) / 1e9 >= timeout_s) break;
         pause_for(0.01);
     }
     freeaddrinfo(res);
@@ -73,9 +82,9 @@ bool peer_send(int fd, const PeerPlan &plan)
     return send_all(fd, blocks.data(), std::min<long>(plan.tail, peer_block_size));
 }
 
-bool peer_run(const std::string &host, int port, const PeerPlan &plan)
+bool peer_run(const std::string &host, int port, const PeerPlan &plan, double timeout_s)
 {
-    int fd = peer_connect(host, port);
+    int fd = peer_connect(host, port, timeout_s);
     if (fd < 0) return false;
     bool ok = peer_send(fd, plan);
     close(fd);
