@@ -39,9 +39,7 @@ static void sighup(int sig)
 
 int receive_from_client(int sock, const char *pattern)
 {
-    signal(SIGHUP, sighup);
-    signal(SIGINT, sighup);
-    signal(SIGTERM, sighup);
+    sig_set_group({SIGHUP, SIGINT, SIGTERM}, sighup);
     time_t start = time(nullptr), last = start;
     std::vector<char> buf(buflen);
     for (;;) {

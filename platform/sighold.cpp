@@ -12,20 +12,35 @@ void sig_set(int sig, void (*handler)(int))
     sigaction(sig, &sa, nullptr);
 }
 
-static void change(int how, std::initializer_list<int> sigs)
+static sigset_t set_of(std::initializer_list<int> sigs)
 {
     sigset_t set;
     sigemptyset(&set);
     for (int sig : sigs) sigaddset(&set, sig);
-    sigprocmask(how, &set, nullptr);
+    return set;
+}
+
+void sig_set_group(std::initializer_list<int> sigs, void (*handler)(int))
+{
+    struct sigaction sa = {};
+    sa.sa_handler = handler;
+    sa.sa_mask = set_of(sigs);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : sigs) sigaction(sig, &sa, nullptr);
 }
 
 void sig_hold(std::initializer_list<int> sigs)
 {
-    change(SIG_BLOCK, sigs);
+    sigset_t set = set_of(sigs);
+    sigprocmask(SIG_BLOCK, &set, nullptr);
 }
 
 void sig_release(std::initializer_list<int> sigs)
 {
-    change(SIG_UNBLOCK, sigs);
+    // One at a time: released together, the lowest-numbered pending signal
+    // would come first, and a handler that holds the others would see only it.
+    for (int sig : sigs) {
+        sigset_t set = set_of({sig});
+        sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    }
 }

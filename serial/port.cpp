@@ -2,6 +2,7 @@
 // that closes it.
 #include "serial/serial.h"
 
+#include "platform/sighold.h"
 #include "platform/termio.h"
 
 #include <cerrno>
@@ -48,9 +49,7 @@ static void sighup(int)
 void install_sighup(SighupAction action)
 {
     sighup_action = action;
-    signal(SIGHUP, sighup);
-    signal(SIGINT, sighup);
-    signal(SIGTERM, sighup);
+    sig_set_group({SIGHUP, SIGINT, SIGTERM}, sighup);
 }
 
 void setup(const char *path, const Port &port, const Speed &speed, unsigned char vmin)

@@ -233,6 +233,32 @@ TEST(Netsink, TerminationSignals)
     }
 }
 
+// SIGTERM, SIGINT and SIGHUP sent together, a few microseconds apart, to a
+// receiver fed as fast as the client can: one "killed" line, for the first
+// signal taken, whose handler holds the others. Taken inside that handler, a
+// second one printed its own line too. Held in a read, SIGTERM is released
+// first; pending at once between reads, Linux takes the lowest-numbered. The
+// gaps grow from 0 to 70 microseconds.
+TEST(Netsink, TerminationSignalsTogetherReportOnce)
+{
+    for (int i = 0; i < 32; i++) {
+        int gap_us = i / 4 * 10;
+        SCOPED_TRACE("gap " + std::to_string(gap_us));
+        Sink s(1);
+        int fd = s.connect();
+        std::thread peer([fd] { peer_send(fd, {.blocks = 1L << 30, .fast = true}); });
+        pid_t r = s.receivers(1).at(0);
+        usleep(50000);
+        kill_in_turn(r, {SIGTERM, SIGINT, SIGHUP}, gap_us);
+        bool ended = poll_until(10, [r] { return has_ended(r); });
+        EXPECT_TRUE(ended);
+        if (!ended) kill(r, SIGKILL); // and the client's send fails
+        peer.join();
+        close(fd);
+        s.expect(0, {}, {0}, {"!ERROR: Server 0 killed (signal <N>) receiving block <N>.", kPass});
+    }
+}
+
 // Hostile clients: 64 at once that send nothing, one byte, or three good
 // blocks, all passed; then one that resets the connection (a read error: the
 // failure verdict) beside one that stalls and then finishes (the warning).

@@ -348,6 +348,43 @@ TEST_F(Serial, SignalsEndTheProgramsWithStatusZero)
     }
 }
 
+// SIGTERM, SIGINT and SIGHUP sent together, a few microseconds apart, to the
+// programs that report a signal: the first one's handler runs with the others
+// held, so the line comes once and the program ends with status 0. Taken
+// inside that handler, a second one printed the line twice, or lost it, or
+// hung or crashed in the exit the first had begun. Each row in turn, the
+// gaps growing from 0 to 70 microseconds.
+TEST_F(Serial, TerminationSignalsTogetherReportOnce)
+{
+    struct Row {
+        const char *prog;
+        std::vector<std::string> env;
+        int syscall; // where it is held up: a read (0), a write (1)
+    } rows[] = {
+        {"lanerx", {}, 0},
+        {"lineclose-rx", {"RUNTIME=100"}, 0},
+        {"lanetx", {"RUNPRD=100"}, 1},
+        {"lineclose-tx", {"RUNTIME=100"}, 1},
+    };
+    for (int i = 0; i < 32; i++) {
+        const Row &row = rows[i % 4];
+        int gap_us = i / 4 * 10;
+        Cable cable(Cable::DATA);
+        if (!cable.ok()) GTEST_SKIP() << cable.error;
+        SCOPED_TRACE(describe(row.prog, {"-d", cable.a}, row.env) + " gap " +
+                     std::to_string(gap_us));
+        pid_t pid = launch("p", row.prog, {"-d", cable.a}, row.env);
+        ASSERT_TRUE(poll_until(30, [&] { return waits_on_port(pid, row.syscall, cable.a); }));
+        kill_in_turn(pid, {SIGTERM, SIGINT, SIGHUP}, gap_us);
+        EXPECT_EQ(wait_for(pid, 5), 0);
+        std::string out = read_file("/tmp/p.out");
+        Tally t = tally(out);
+        EXPECT_EQ(t.rest.size(), 1u) << out.substr(out.size() > 200 ? out.size() - 200 : 0);
+        EXPECT_TRUE(!t.rest.empty() && line_matches(t.rest[0], "!WARNING: killed <N>"));
+        EXPECT_EQ(read_file("/tmp/p.err"), "");
+    }
+}
+
 // Refused transfers and files that cannot be written end each program with
 // its report and status 1. A write is refused when the port hangs up while
 // the program sends. A read is refused when the port is the controlling

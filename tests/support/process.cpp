@@ -4,6 +4,7 @@
 #include "tests/support/tmpdir.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -223,4 +224,20 @@ bool wait_lock_waiter(const std::string &path, double timeout_s)
             if (contains(line, " -> ") && contains(line, key)) return true;
         return false;
     });
+}
+
+void kill_in_turn(pid_t pid, const std::vector<int> &sigs, int gap_us)
+{
+    for (size_t i = 0; i < sigs.size(); i++) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::microseconds(i > 0 ? gap_us : 0);
+        while (std::chrono::steady_clock::now() < end) {
+        }
+        kill(pid, sigs[i]);
+    }
+}
+
+bool has_ended(pid_t pid)
+{
+    std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    return stat.empty() || contains(stat, ") Z ");
 }

@@ -65,3 +65,8 @@ int status_of(int wait_status);
 std::vector<pid_t> children_of(pid_t pid);
 // Waits until some process waits for a lock on the file at path.
 bool wait_lock_waiter(const std::string &path, double timeout_s = 10);
+// Sends the signals to pid in their order, gap_us microseconds apart (spun,
+// not slept: a sleep takes longer than the gaps that matter).
+void kill_in_turn(pid_t pid, const std::vector<int> &sigs, int gap_us);
+// Whether pid is gone or a zombie (ended, not yet waited for by its parent).
+bool has_ended(pid_t pid);
