@@ -5,6 +5,7 @@
 #include "tests/support/text.h"
 #include "tests/support/tmpdir.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace
@@ -49,7 +50,10 @@ TEST(LabRunner, RigStoppedAtItsTimeoutLeavesNoGuest)
                                    kSource + "/tests/lab/scsi-rig --console " + console +
                                    " --timeout 300 -- bash -c 'sleep 300' rig\n");
     RunOptions o;
-    o.env = {"QUALRUN_LOCK=" + t / "lock"};
+    // The rig keeps its disk images in a directory of TMPDIR, which only its
+    // own clean-up removes: a SIGKILL at once would leave it.
+    std::filesystem::create_directories(t / "tmp");
+    o.env = {"QUALRUN_LOCK=" + t / "lock", "TMPDIR=" + t / "tmp"};
     o.cwd = t.path;
     RunResult r = run_program(kSource + "/runner/qualrun", {"rig.plan"}, o);
     EXPECT_EQ(r.status, 1) << r.out << r.err;
@@ -58,6 +62,10 @@ TEST(LabRunner, RigStoppedAtItsTimeoutLeavesNoGuest)
     std::string left;
     shell("pgrep -f '[p]ath=" + console + "' || true", &left);
     EXPECT_EQ(left, "");
+    shell("ls " + t / "tmp", &left);
+    EXPECT_EQ(left, "") << "the rig's clean-up ran";
+    EXPECT_FALSE(contains(read_file(t / "qualrun-results/latest/runs/rig.log"),
+                          "killed after 10s of grace"));
 }
 
 } // namespace

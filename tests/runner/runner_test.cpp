@@ -10,8 +10,12 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -74,8 +78,9 @@ run = printf 'a<b & "c"\001\n'
 TEST(Runner, TableStatusAndJUnitReport)
 {
     TempDir t("qualrun");
-    write_file(t / "lab.plan", kPlan);
-    RunResult r = qualrun({t / "lab.plan", "--bin", SUITE_BIN_DIR, "--junit", t / "r.xml"}, t);
+    // A blank in the plan's name is kept out of the JUnit classname.
+    write_file(t / "my lab.plan", kPlan);
+    RunResult r = qualrun({t / "my lab.plan", "--bin", SUITE_BIN_DIR, "--junit", t / "r.xml"}, t);
     ASSERT_TRUE(r.exited) << r.err;
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "");
@@ -102,16 +107,22 @@ TEST(Runner, TableStatusAndJUnitReport)
                 "",
                 "--- stuck: last lines of its output",
                 "qualrun: JUnit report in " + t.path + "/r.xml",
-                "qualrun: results in " + t.path + "/qualrun-results/lab-<*>-<N>-<N>",
+                "qualrun: results in " + t.path + "/qualrun-results/my lab-<*>-<N>-<N>",
             }),
         "")
         << r.out;
+    EXPECT_EQ(
+        check_reports(t / "qualrun-results/latest"),
+        "job my lab exit 1\nepoch: as expected, exit 0, junit pass\n"
+        "pairs: not as expected, exit 0, junit failure; expected 1\n"
+        "verdicts: as expected, exit 3, junit pass\n"
+        "stuck: timed out, exit timeout, junit error\nodd: as expected, exit 0, junit pass\n");
 
     // The report as a CI system reads it.
     std::string py = R"py(import sys, junitparser
 x = junitparser.JUnitXml.fromfile(sys.argv[1])
 for s in x:
-    print(s.name, s.tests, s.failures, s.errors)
+    print(s.name, s.tests, s.failures, s.errors, list(s)[0].classname)
     for c in s:
         res = [type(e).__name__ + ':' + (e.message or '') for e in c.result]
         print(c.name, res, repr(c.system_out))
@@ -123,7 +134,7 @@ for s in x:
     ASSERT_EQ(shell("/usr/bin/python3 " + t / "read.py" + " " + t / "r.xml", &report), 0) << report;
     EXPECT_EQ(
         match_output(report,
-                     split_lines("lab 5 1 1\n"
+                     split_lines("my lab 5 1 1 <*>.my_lab\n"
                                  "epoch [] 'in epoch\\n'\n"
                                  "pairs ['Failure:exit 0, expected 1'] 'a=\"1\"\\n'\n"
                                  "'why: expected 1\\n\\nverdict lines:\\n(none)\\n\\nlast 20 lines "
@@ -151,6 +162,29 @@ TEST(Runner, ListAndOnly)
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(contains(r.out, "run 1 of 2: epoch (the clock)\n")) << r.out;
     EXPECT_TRUE(contains(r.out, "qualrun: 2 runs, 2 as expected\n")) << r.out;
+    EXPECT_EQ(check_reports(t / "qualrun-results/latest"),
+              "job lab exit 0\nepoch: as expected, exit 0, junit pass\n"
+              "odd: as expected, exit 0, junit pass\n");
+    // The JUnit report asked for in the results directory yet to be made.
+    r = qualrun({t / "lab.plan", "--bin", SUITE_BIN_DIR, "--only", "epoch", "--results", t / "r14",
+                 "--junit", t / "r14/junit.xml"},
+                t);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(check_reports(t / "r14"), "job lab exit 0\nepoch: as expected, exit 0, junit pass\n");
+    // A kept work directory is emptied before each run.
+    write_file(t / "w.plan", "[a]\nrun = ls; touch left\n");
+    for (std::string d : {"w1", "w2"}) {
+        r = qualrun({t / "w.plan", "--work", t / "w", "--results", t / d}, t);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(read_file(t / d + "/runs/a.log"), "") << d;
+    }
+    // A results directory that holds no job's results.
+    std::filesystem::create_directories(t / "bad");
+    write_file(t / "bad/results.json", "{\"job\": {}, \"runs\": []}\n");
+    r = qualrun({"--resume", t / "bad"}, t);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "qualrun: --resume " + t / "bad" +
+                         ": its results.json is not a job's results ('plan')\n");
     // What --only leaves out need not find its device here.
     write_file(t / "far.plan", std::string(kPlan) + "\n[far]\nrun = lanerx -d /dev/ttyNONE9\n");
     r = qualrun({t / "far.plan", "--bin", SUITE_BIN_DIR, "--only", "epoch"}, t);
@@ -203,9 +237,14 @@ TEST(Runner, PlanErrorsStopBeforeAnythingRuns)
         {"[a]\nrun = true\n", "line 4: entry \"a\" again (it is already at line 1)"},
         {"run = true\n[c]\n", "line 1: key run before the first [name]"},
         {"[b]\nrun = true\n", "--work <*>/p.plan is not a directory", "--work", "p.plan"},
-        {"[b]\nrun = true\n", "--junit <*>/none/r.xml: cannot write in <*>/none", "--junit",
-         "none/r.xml"},
+        {"[b]\nrun = true\n", "--work <*>/p.plan/sub: <*>/p.plan is not a directory", "--work",
+         "p.plan/sub"},
+        {"[b]\nrun = true\n", "--junit <*>/p.plan/r.xml: <*>/p.plan is not a directory", "--junit",
+         "p.plan/r.xml"},
+        {"[b]\nrun = true\n", "--junit <*>/. is a directory", "--junit", "."},
         {"[b]\nrun = true\n", "--results <*>/p.plan is not a directory", "--results", "p.plan"},
+        {"[b]\nrun = true\n", "--results <*>/p.plan/sub: <*>/p.plan is not a directory",
+         "--results", "p.plan/sub"},
     };
     for (const Case &c : cases) {
         TempDir t("qualrun");
@@ -255,13 +294,18 @@ Job run_job(TempDir &t, const std::string &plan, std::vector<std::string> args =
     return j;
 }
 
+// A cgroup v1 freezer that holds a run's process as a failing disk would:
+// SIGKILL does not end it until it is thawed.
+const std::string kFreezer = "/sys/fs/cgroup/freezer/qualrun-test";
+
 // Runs with verdict lines to find and to miss, the kernel's log, what leaves
 // the run's session, and a run that cleans up when stopped.
 TEST(Runner, VerdictsKernelAndStopping)
 {
     struct Case {
         const char *name, *plan, *report;
-        double at_most; // seconds for the whole job
+        double at_most;            // seconds for the whole job
+        const char *log = nullptr; // run a's log, lines of templates
     } cases[] = {
         {"pass line found",
          "[a]\nrun = echo '1796772049 0:00:02: !PASS: Hang up on last close'\n"
@@ -284,10 +328,24 @@ TEST(Runner, VerdictsKernelAndStopping)
         {"stopped at its timeout, cleans up in its grace",
          "[a]\ntimeout = 1\ngrace = 5\nrun = trap 'sleep 1; echo cleaned >&2; exit 4' TERM\n"
          "      sleep 21.7 & wait\n\n[b]\nrun = true\n",
-         "a: timed out, exit timeout, junit error\nb: as expected, exit 0, junit pass\n", 6},
+         "a: timed out, exit timeout, junit error\nb: as expected, exit 0, junit pass\n", 6,
+         "cleaned"},
         {"killed after its grace",
          "[a]\ntimeout = 1\ngrace = 1\nrun = trap 'echo ignored' TERM; sleep 21.7; sleep 21.7\n",
-         "a: timed out, exit timeout, junit error\n", 6},
+         "a: timed out, exit timeout, junit error\n", 6,
+         "Terminated\nignored\n--- qualrun: killed after 1s of grace: <N> bash -c trap <*>; <N> "
+         "sleep 21.7"},
+        // Waited for a bounded time after SIGKILL, recorded, and the job goes on.
+        {"a process SIGKILL does not end",
+         "[a]\ntimeout = 1\ngrace = 1\nrun = mkdir -p /sys/fs/cgroup/freezer/qualrun-test\n"
+         "      sh -c 'echo $$ >/sys/fs/cgroup/freezer/qualrun-test/tasks; exec sleep 21.7' &\n"
+         "      sleep 0.3; echo FROZEN >/sys/fs/cgroup/freezer/qualrun-test/freezer.state; wait\n"
+         "\n[b]\nrun = true\n",
+         "a: timed out, exit timeout, junit error; unkillable: 1 process\n"
+         "b: as expected, exit 0, junit pass\n",
+         8,
+         "--- qualrun: killed after 1s of grace: <N> sleep 21.7\n"
+         "--- qualrun: still there after SIGKILL, left running: <N> (D) sleep 21.7"},
     };
     for (const Case &c : cases) {
         TempDir t("qualrun");
@@ -296,23 +354,41 @@ TEST(Runner, VerdictsKernelAndStopping)
         double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         EXPECT_EQ(j.reports.substr(j.reports.find('\n') + 1), c.report) << c.name << j.r.out;
         EXPECT_LE(took, c.at_most + 3) << c.name;
+        if (c.log) {
+            EXPECT_EQ(match_output(read_file(j.dir + "/runs/a.log"), split_lines(c.log)), "")
+                << c.name;
+        }
+        shell("d=" + kFreezer +
+              "; [ ! -d $d ] || { echo THAWED >$d/freezer.state; sleep 0.3; rmdir $d; }");
         std::string ps;
         shell("pgrep -f 'sleep 21[.]7' || true", &ps);
         EXPECT_EQ(ps, "") << c.name;
-        if (contains(c.name, "cleans up")) {
-            EXPECT_EQ(read_file(j.dir + "/runs/a.log"), "cleaned\n") << c.name;
-        }
     }
 }
 
 // SIGTERM or SIGINT to the runner: the run under way cleans up in its grace,
 // is marked interrupted, the rest not run, every report written; --resume
-// then runs what had not ended, into the same directory.
+// then runs what had not ended, into the same directory, keeping the earlier
+// attempt's log and telling machine changes against the job's start. A
+// runner killed outright leaves the run recorded as interrupted too.
 TEST(Runner, InterruptedThenResumed)
 {
     struct Case {
         int sig, status;
-    } cases[] = {{SIGTERM, 143}, {SIGINT, 130}};
+        const char *log, *reports;
+    } cases[] = {
+        {SIGTERM, 143, "started\ncleaned\n",
+         "job lab exit 143\none: as expected, exit 0, junit pass\n"
+         "two: interrupted, exit interrupted, junit error\nthree: not run, exit -, junit "
+         "skipped\n"},
+        {SIGINT, 130, "started\ncleaned\n",
+         "job lab exit 130\none: as expected, exit 0, junit pass\n"
+         "two: interrupted, exit interrupted, junit error\nthree: not run, exit -, junit "
+         "skipped\n"},
+        {SIGKILL, 137, "started\n",
+         "job lab exit None\none: as expected, exit 0, junit None\n"
+         "two: interrupted, exit -, junit None\nthree: not run, exit -, junit None\n"},
+    };
     for (const Case &c : cases) {
         TempDir t("qualrun");
         write_file(t / "lab.plan", "[one]\nrun = true\n\n[two]\ngrace = 5\n"
@@ -320,8 +396,8 @@ TEST(Runner, InterruptedThenResumed)
                                        t / "again" +
                                        " ] && exit 0\n"
                                        "      trap 'sleep 1; echo cleaned; exit 1' TERM\n"
-                                       "      touch " +
-                                       t / "started" +
+                                       "      echo started; echo $$ >" +
+                                       t / "pid" + "; mv " + t / "pid" + " " + t / "started" +
                                        "; sleep 21.7 & wait\n\n"
                                        "[three]\nrun = true\n");
         std::vector<std::string> env = {"QUALRUN_LOCK=" + t / "lock"};
@@ -330,27 +406,63 @@ TEST(Runner, InterruptedThenResumed)
         ASSERT_TRUE(poll_until(20, [&] { return file_exists(t / "started"); }));
         kill(pid, c.sig);
         EXPECT_EQ(wait_for(pid, 20), c.status) << read_file(t / "out");
+        if (c.sig == SIGKILL) kill(-std::stoi(read_file(t / "started")), SIGKILL); // its session
         std::string out = read_file(t / "out");
         EXPECT_FALSE(contains(out, "Traceback")) << out;
-        EXPECT_TRUE(contains(out, "qualrun: 2 runs, 1 as expected, not as expected: two; "
-                                  "not run: three\n"))
-            << out;
-        EXPECT_EQ(read_file(t / "res/runs/two.log"), "cleaned\n");
-        EXPECT_EQ(check_reports(t / "res"), "job lab exit " + std::to_string(c.status) +
-                                                "\none: as expected, exit 0, junit pass\n"
-                                                "two: interrupted, exit interrupted, junit error\n"
-                                                "three: not run, exit -, junit skipped\n");
-        EXPECT_TRUE(file_exists(t / "res/report.html"));
+        if (c.sig != SIGKILL) {
+            EXPECT_TRUE(contains(out, "qualrun: 2 runs, 1 as expected, not as expected: two; "
+                                      "not run: three\n"))
+                << out;
+            EXPECT_TRUE(file_exists(t / "res/report.html"));
+        }
+        EXPECT_EQ(read_file(t / "res/runs/two.log"), c.log);
+        EXPECT_EQ(check_reports(t / "res"), c.reports);
         write_file(t / "again", "");
+        shell("sed -i 's/\"memory\": [0-9]*/\"memory\": 1024/' " + t / "res/machine-start.json");
         RunResult r = qualrun({"--resume", t / "res"}, t);
         EXPECT_EQ(r.status, 0) << r.out << r.err;
         EXPECT_TRUE(contains(r.out, "run 2 of 3: two (-)\n")) << r.out;
         EXPECT_FALSE(contains(r.out, "run 1 of 3")) << r.out;
+        EXPECT_TRUE(contains(r.out, "qualrun: the machine changed during the job: memory changed: "
+                                    "1024 -> "))
+            << r.out;
         EXPECT_EQ(check_reports(t / "res"), "job lab exit 0\n"
                                             "one: as expected, exit 0, junit pass\n"
                                             "two: as expected, exit 0, junit pass\n"
                                             "three: as expected, exit 0, junit pass\n");
+        EXPECT_EQ(read_file(t / "res/runs/two.1.log"), c.log);
+        EXPECT_EQ(read_file(t / "res/runs/two.log"), "");
     }
+}
+
+// A run that fills the results disk is the runner's failure, not the
+// device's: the rest is not run, the reports are written in the room kept for
+// them, with no half-written file, and the status is one of its own. Once
+// room is made, --resume runs it again.
+TEST(Runner, FullResultsDisk)
+{
+    MountNs ns;
+    ASSERT_TRUE(ns.ok()) << ns.error;
+    TempDir t("qualrun");
+    ASSERT_TRUE(ns.tmpfs(t / "res", "tmpfs", "size=4m"));
+    Job j = run_job(t, "[a]\nrun = [ -e " + t / "again" +
+                           " ] || yes 'line of output' | head -c 6M\n\n[b]\nrun = true\n");
+    EXPECT_EQ(j.r.status, 4);
+    EXPECT_EQ(j.r.err, "qualrun: the results disk is full (" + j.dir +
+                           "): a run's output was cut short, the rest of the plan was not run\n");
+    EXPECT_EQ(j.reports, "job lab exit 4\na: runner error, exit 1, junit error; the results disk "
+                         "is full\nb: not run, exit -, junit skipped\n");
+    std::string files;
+    shell("ls -A " + j.dir, &files);
+    EXPECT_EQ(files, "junit.xml\nmachine-end.json\nmachine-start.json\nplan\nreport.html\n"
+                     "results.json\nruns\n");
+    std::filesystem::remove(j.dir + "/runs/a.log");
+    write_file(t / "again", "");
+    RunResult r = qualrun({"--resume", j.dir}, t);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(
+        check_reports(j.dir),
+        "job lab exit 0\na: as expected, exit 0, junit pass\nb: as expected, exit 0, junit pass\n");
 }
 
 // Small things: a second job waits or, with --no-wait, refuses; a listing
@@ -368,6 +480,56 @@ TEST(Runner, LockListingAndPlanNames)
     EXPECT_TRUE(line_matches(out, "qualrun: another job holds this machine (<*>; lock " +
                                       t / "lock" + "); not starting (--no-wait)\n"))
         << out;
+
+    // A job waiting for the lock stops at once when told to.
+    int held = open((t / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    pid_t pid = spawn({"/usr/bin/env", "QUALRUN_LOCK=" + t / "lock", kRunner, "lab.plan"}, t.path,
+                      t / "out", t / "out");
+    EXPECT_TRUE(poll_until(20, [&] { return contains(read_file(t / "out"), "waiting"); }));
+    kill(pid, SIGTERM);
+    EXPECT_EQ(wait_for(pid, 3), 143);
+    EXPECT_EQ(read_file(t / "out"),
+              "qualrun: another job holds this machine (another job); waiting for it\n"
+              "qualrun: interrupted by SIGTERM while waiting for the lock; nothing was run\n");
+    close(held);
+
+    // An ordinary user: a lock it may not make is taken read-only where it
+    // is, else one of its own is used; a current directory it may not write
+    // in is refused before anything runs.
+    chmod(t.path.c_str(), 0755);
+    for (const char *d : {"locks", "u", "xdg"}) {
+        std::filesystem::create_directories(t / d);
+        chmod((t / d).c_str(), std::string(d) == "locks" ? 0755 : 0777);
+    }
+    struct Case {
+        const char *hold, *cwd;
+        int status;
+        std::string err;
+    } cases[] = {
+        {"", "u", 0,
+         "qualrun: cannot open the lock " + t / "locks/lock" + " (Permission denied): using " +
+             t / "xdg/qualrun-65534.lock" + ", which keeps only this user's jobs apart"},
+        {"flock ../locks/lock ", "u", 3,
+         "qualrun: another job holds this machine (another job; lock " + t / "locks/lock" +
+             "); not starting (--no-wait)"},
+        {"", ".", 2,
+         "qualrun: qualrun-results: cannot write in " + t.path +
+             " (--results DIR puts the results elsewhere)"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(shell("cd " + t / c.cwd + " && " + c.hold + "env QUALRUN_LOCK=" +
+                            t / "locks/lock" + " XDG_RUNTIME_DIR=" + t / "xdg" +
+                            " setpriv --reuid=nobody --regid=nogroup --clear-groups " + kRunner +
+                            " " + t / "lab.plan" + " --no-wait 2>&1",
+                        &out),
+                  c.status)
+            << out;
+        EXPECT_EQ(split_lines(out).at(0), c.err) << out;
+    }
+    EXPECT_EQ(check_reports(t / "u/qualrun-results/latest"),
+              "job lab exit 0\na: as expected, exit 0, junit pass\n");
+
     EXPECT_EQ(shell(kRunner + " " + kSource + "/plans/local.plan --list 2>&1 | head -1", &out), 0);
     EXPECT_EQ(out, "volaudit\tfile system of the work directory\texpect any\n");
     RunResult r = qualrun({"smoke.plan", "--list"}, t);
@@ -388,6 +550,8 @@ TEST(Runner, LockListingAndPlanNames)
               "")
         << r.out;
     EXPECT_EQ(read_file(t / "qualrun-results/latest/runs/slow.log"), "");
+    EXPECT_EQ(check_reports(t / "qualrun-results/latest"),
+              "job slow exit 0\nslow: as expected, exit 0, junit pass\n");
 }
 
 // The HTML report as a browser shows it: every run with its outcome.
@@ -442,23 +606,44 @@ TEST(Runner, MemoryFlatOverALargeOutput)
     EXPECT_EQ(std::to_string(std::filesystem::file_size(t / "res/runs/much.log")), "419430400");
 }
 
-// diskhammer stopped at its timeout removes its test directory in its grace.
+// diskhammer stopped, at its timeout or by SIGTERM to the runner, removes its
+// test directory in its grace.
 TEST(Runner, StoppedDiskhammerCleansUp)
 {
     MountNs ns;
     ASSERT_TRUE(ns.ok()) << ns.error;
     TempDir t("qualrun");
-    std::string dev = ns.ext4(t / "img", t / "mnt", 256);
-    ASSERT_NE(dev, "");
-    Job j = run_job(t, "[hammer]\ntimeout = 3\ngrace = 10\nkernel = ignore\nrun = diskhammer -D " +
-                           dev + " -f 16m:128m -t 4k:64k -n 50 & sleep 1; ls " + t / "mnt" +
-                           " >&2; wait\n");
-    EXPECT_EQ(j.reports, "job lab exit 1\nhammer: timed out, exit timeout, junit error\n")
-        << j.r.out;
-    std::string left;
-    shell("ls " + t / "mnt", &left);
-    EXPECT_EQ(left, "lost+found\n") << read_file(j.dir + "/runs/hammer.log");
-    EXPECT_TRUE(contains(read_file(j.dir + "/runs/hammer.log"), "\nfs_testdir.")) << "it was there";
+    struct Case {
+        int sig;
+        const char *timeout, *reports;
+    } cases[] = {
+        {0, "3", "job lab exit 1\nhammer: timed out, exit timeout, junit error\n"},
+        {SIGTERM, "600", "job lab exit 143\nhammer: interrupted, exit interrupted, junit error\n"},
+    };
+    for (const Case &c : cases) {
+        std::string k = std::to_string(c.sig), mnt = t / ("mnt" + k), res = t / ("res" + k);
+        std::string dev = ns.ext4(t / ("img" + k), mnt, 256);
+        ASSERT_NE(dev, "");
+        write_file(t / "lab.plan", "[hammer]\ntimeout = " + std::string(c.timeout) +
+                                       "\ngrace = 10\nkernel = ignore\nrun = diskhammer -D " + dev +
+                                       " -f 16m:128m -t 4k:64k -n 50 & sleep 1; ls " + mnt +
+                                       " >&2; wait\n");
+        pid_t pid = spawn({"/usr/bin/env", "QUALRUN_LOCK=" + t / "lock", kRunner, t / "lab.plan",
+                           "--bin", SUITE_BIN_DIR, "--results", res},
+                          t.path, t / "out", t / "out");
+        if (c.sig) {
+            EXPECT_TRUE(poll_until(
+                20, [&] { return contains(read_file(res + "/runs/hammer.log"), "fs_testdir."); }));
+            kill(pid, c.sig);
+        }
+        wait_for(pid, 60);
+        EXPECT_EQ(check_reports(res), c.reports) << read_file(t / "out");
+        std::string left;
+        shell("ls " + mnt, &left);
+        EXPECT_EQ(left, "lost+found\n") << read_file(res + "/runs/hammer.log");
+        EXPECT_TRUE(contains(read_file(res + "/runs/hammer.log"), "\nfs_testdir."))
+            << "it was there";
+    }
 }
 
 } // namespace
