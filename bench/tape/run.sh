@@ -7,9 +7,11 @@
 #   read:  reelcheck -n -s 1024      against  dd if=TAPE of=/dev/null bs=32k (the tape
 #                                             reelflood wrote)
 #
-# Each round measures all four in turn; the figures are the medians of ROUNDS
-# wall times and their ratios (goal: both programs within 1.2 times dd, so
-# the pattern and the comparison never hold back a drive).
+# Each round runs both sides of each pair, the order alternating from round
+# to round: the first reader after a write is the slower one on tmpfs, and
+# the first writer may be too. Printed: the medians of the wall times, and
+# the minimum and median of the per-round ratios (goal: both programs within
+# 1.2 times dd, so the pattern and the comparison never hold back a drive).
 #
 # Usage (root): bench/tape/run.sh [build-dir]   (ROUNDS=5)
 set -euo pipefail
@@ -20,32 +22,47 @@ if [ -z "${TAPE_BENCH_INNER:-}" ]; then
   TAPE_BENCH_INNER=1 exec unshare --mount --propagation private "$0" "$@"
 fi
 ROUNDS=${ROUNDS:-5}
+((ROUNDS >= 5)) || { echo "bench: at least 5 rounds" >&2; exit 1; }
+. "$top/bench/summary.sh"
 work=$(mktemp -d /tmp/tape-bench.XXXXXX)
 trap 'umount "$work" 2>/dev/null; rmdir "$work"' EXIT
 mount -t tmpfs -o size=1100m tmpfs "$work"
 tape=$work/tape
 
 ns() { date +%s%N; }
-wall() { local t0 t1; t0=$(ns); "$@" >/dev/null 2>&1; t1=$(ns); echo $(((t1 - t0) / 1000)); }
-median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+# wall COMMAND... -> ms, the command's output discarded
+wall() { local t0 t1; t0=$(ns); "$@" >/dev/null 2>&1; t1=$(ns); awk -v d=$((t1 - t0)) 'BEGIN { printf "%.1f", d / 1e6 }'; }
 fresh() { rm -f "$tape"; : >"$tape"; }
-sec() { awk "BEGIN { printf \"%.3f\", $1 / 1e6 }"; }
-ratio() { awk "BEGIN { printf \"%.2f\", $1 / $2 }"; }
+flood() { # [record] -> the tape holds reelflood's pattern
+  fresh
+  local t
+  t=$(wall "$bin/reelflood" -n -d "$tape" -s 1024)
+  [ "$(stat -c %s "$tape")" = 1073741824 ] || { echo "bench: reelflood wrote $(stat -c %s "$tape") bytes" >&2; exit 1; }
+  [ -z "${1:-}" ] || t_flood+=("$t")
+}
+ddw() { fresh; t_ddw+=("$(wall dd if=/dev/zero of="$tape" bs=32k count=32768)"); }
+ddr() { t_ddr+=("$(wall dd if="$tape" of=/dev/null bs=32k)"); }
+check() { t_check+=("$(wall "$bin/reelcheck" -n -d "$tape" -s 1024)"); }
 
 t_flood=() t_ddw=() t_check=() t_ddr=()
 for ((i = 0; i < ROUNDS; i++)); do
-  fresh
-  t_ddw+=("$(wall dd if=/dev/zero of="$tape" bs=32k count=32768)")
-  fresh
-  t_flood+=("$(wall "$bin/reelflood" -n -d "$tape" -s 1024)")
-  [ "$(stat -c %s "$tape")" = 1073741824 ] || { echo "bench: reelflood wrote $(stat -c %s "$tape") bytes" >&2; exit 1; }
-  t_ddr+=("$(wall dd if="$tape" of=/dev/null bs=32k)")
-  t_check+=("$(wall "$bin/reelcheck" -n -d "$tape" -s 1024)")
+  if ((i % 2)); then
+    flood record
+    ddw
+    flood # the tape that is read is reelflood's, written just before
+    check
+    ddr
+  else
+    ddw
+    flood record
+    ddr
+    check
+  fi
 done
 "$bin/reelcheck" -n -d "$tape" 2>&1 | tr '\n' ' ' | sed 's/^/check of the last tape: /; s/ *$/\n/'
 
-flood=$(median "${t_flood[@]}") ddw=$(median "${t_ddw[@]}")
-check=$(median "${t_check[@]}") ddr=$(median "${t_ddr[@]}")
-printf '1 GiB tape in tmpfs, 32768 blocks of 32 KiB, median of %d rounds\n' "$ROUNDS"
-printf 'write: reelflood %s s, dd %s s: x%s\n' "$(sec "$flood")" "$(sec "$ddw")" "$(ratio "$flood" "$ddw")"
-printf 'read:  reelcheck %s s, dd %s s: x%s\n' "$(sec "$check")" "$(sec "$ddr")" "$(ratio "$check" "$ddr")"
+printf '1 GiB tape in tmpfs, 32768 blocks of 32 KiB, %d rounds, the order alternating\n' "$ROUNDS"
+echo "write:"
+summary "reelflood" "dd" "${t_flood[*]}" "${t_ddw[*]}"
+echo "read (the tape reelflood wrote):"
+summary "reelcheck" "dd" "${t_check[*]}" "${t_ddr[*]}"
