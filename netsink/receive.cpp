@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
@@ -40,13 +41,17 @@ static void sighup(int sig)
 int receive_from_client(int sock, const char *pattern)
 {
     sig_set_group({SIGHUP, SIGINT, SIGTERM}, sighup);
+    // Termination is acted on only between reads, never inside one: the
+    // signals stay held for the whole stream, and one that came is released
+    // after the read. A read waits for a whole block (or the end of the
+    // stream), so a block costs one read and one look at the pending signals
+    // instead of two mask changes around each partial read.
+    sig_hold({SIGHUP, SIGINT, SIGTERM});
     time_t start = time(nullptr), last = start;
     std::vector<char> buf(buflen);
     for (;;) {
         for (int got = 0; got < buflen;) {
-            // Termination is acted on only between reads, never inside one.
-            sig_hold({SIGHUP, SIGINT, SIGTERM});
-            ssize_t n = read(sock, buf.data() + got, buflen - got);
+            ssize_t n = recv(sock, buf.data() + got, buflen - got, MSG_WAITALL);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) {
                 perror("!ERROR: (server) Read.");
@@ -60,7 +65,7 @@ int receive_from_client(int sock, const char *pattern)
                 return 0;
             }
             // Pending ones are acted on now, SIGTERM first, then SIGINT, SIGHUP.
-            sig_release({SIGTERM, SIGINT, SIGHUP});
+            if (sig_pending({SIGHUP, SIGINT, SIGTERM})) sig_release({SIGTERM, SIGINT, SIGHUP});
             time_t t = time(nullptr);
             if (t > last + 2) {
                 fprintf(stderr, "!WARNING: waited %d seconds: ", (int)(t - last));

@@ -44,3 +44,13 @@ void sig_release(std::initializer_list<int> sigs)
         sigprocmask(SIG_UNBLOCK, &set, nullptr);
     }
 }
+
+bool sig_pending(std::initializer_list<int> sigs)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigpending(&set);
+    for (int sig : sigs)
+        if (sigismember(&set, sig) == 1) return true;
+    return false;
+}

@@ -7,7 +7,8 @@
 // arrives stays pending; `sig_release` removing them one at a time in the
 // order given, so that a pending one is acted on before the next is released
 // (SIGTERM before SIGINT before SIGHUP when released in that order, whatever
-// their numbers).
+// their numbers); `sig_pending` telling, in one system call and without
+// acting on it, whether any of the signals is held and pending.
 //
 // netsink and the serial programs rely on: `sig_set_group` installing one
 // handler for each of the signals, with all of them held while it runs: a
@@ -22,3 +23,4 @@ void sig_set(int sig, void (*handler)(int));
 void sig_set_group(std::initializer_list<int> sigs, void (*handler)(int));
 void sig_hold(std::initializer_list<int> sigs);
 void sig_release(std::initializer_list<int> sigs);
+bool sig_pending(std::initializer_list<int> sigs);
