@@ -54,5 +54,8 @@ for r in doc["runs"]:
     print(f"{r['name']}: {r['outcome']}, exit {r['exit']}, junit {kinds.get(r['name'])}"
           + "".join(f"; {x}" for x in r["reasons"])
           + (f"; kernel {len(k)}" if k else ""))
+for l in job["kernel_outside"]["lines"]:
+    if "qualrun-test" in l["text"]:
+        print(f"job kernel, after {l['after']}: {l['text']}")
 for p in problems:
     print("PROBLEM " + p)

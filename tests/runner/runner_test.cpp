@@ -24,11 +24,13 @@ const std::string kSource = SUITE_SOURCE_DIR;
 const std::string kRunner = kSource + "/runner/qualrun";
 
 // The runner with a lock of the test's own, so that tests running side by
-// side do not wait for each other.
+// side do not wait for each other, and the test's stand-ins for the machine's
+// tools (in t/tools, when there is one) first on PATH.
 RunResult qualrun(const std::vector<std::string> &args, TempDir &t, int timeout_s = 120)
 {
     RunOptions o;
-    o.env = {"COLUMNS=160", "QUALRUN_LOCK=" + t / "lock"};
+    o.env = {"COLUMNS=160", "QUALRUN_LOCK=" + t / "lock",
+             "PATH=" + t / "tools" + ":" + getenv("PATH")};
     o.cwd = t.path;
     o.timeout_s = timeout_s;
     return run_program(kRunner, args, o);
@@ -456,6 +458,8 @@ TEST(Runner, FullResultsDisk)
     shell("ls -A " + j.dir, &files);
     EXPECT_EQ(files, "junit.xml\nmachine-end.json\nmachine-start.json\nplan\nreport.html\n"
                      "results.json\nruns\n");
+    EXPECT_TRUE(contains(read_file(j.dir + "/report.html"), "<td class=\"num\">-</td>"))
+        << "no time for a run not run";
     std::filesystem::remove(j.dir + "/runs/a.log");
     write_file(t / "again", "");
     RunResult r = qualrun({"--resume", j.dir}, t);
@@ -554,13 +558,31 @@ TEST(Runner, LockListingAndPlanNames)
               "job slow exit 0\nslow: as expected, exit 0, junit pass\n");
 }
 
-// The HTML report as a browser shows it: every run with its outcome.
+// The HTML report as a browser shows it: every run with its outcome, the
+// machine at the start and the end (its maker and serial from dmidecode), and
+// the kernel's lines of no run (here logged by the stand-in dmidecode as the
+// job looks at the machine before the first run and after the last).
 TEST(Runner, HtmlReportInABrowser)
 {
     TempDir t("qualrun");
+    std::filesystem::create_directories(t / "tools");
+    write_file(t / "tools/dmidecode",
+               "#!/bin/sh\necho '<3>qualrun-test: dmidecode' >/dev/kmsg\n"
+               "printf 'System Information\\n\\tManufacturer: Lab\\n\\tProduct Name: Q-1\\n"
+               "\\tSerial Number: S42\\n'\n",
+               0755);
     Job j = run_job(t, "[fine]\nrun = echo '!PASS: fine'\n\n[wrong]\nrun = echo '<b>'; exit 2\n"
                        "\n[late]\ntimeout = 1\ngrace = 1\nrun = sleep 21.7\n");
     EXPECT_EQ(j.r.status, 1);
+    EXPECT_EQ(j.reports, "job lab exit 1\nfine: as expected, exit 0, junit pass\n"
+                         "wrong: not as expected, exit 2, junit failure; expected 0\n"
+                         "late: timed out, exit timeout, junit error\n"
+                         "job kernel, after None: <err> qualrun-test: dmidecode\n"
+                         "job kernel, after late: <err> qualrun-test: dmidecode\n");
+    EXPECT_TRUE(contains(j.r.out, "\nqualrun: kernel, before the first run: <err> qualrun-test: "
+                                  "dmidecode\nqualrun: kernel, after late: <err> qualrun-test: "
+                                  "dmidecode\n"))
+        << j.r.out;
     std::string dom;
     int rc = shell("chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
                    "--disable-background-networking --disable-component-update --disable-sync "
@@ -583,27 +605,41 @@ TEST(Runner, HtmlReportInABrowser)
                     "wrong | - | 2 | not as expected (expected 0)\n"
                     "late | - | timeout | timed out\n");
     EXPECT_TRUE(contains(dom, "&lt;b&gt;")) << "the log, escaped";
+    EXPECT_TRUE(contains(dom, "<tr><th></th><th>at the start</th><th>at the end</th></tr>"));
+    EXPECT_TRUE(contains(dom, "<tr><th>system</th><td>Lab Q-1, serial S42</td><td>Lab Q-1, serial "
+                              "S42</td></tr>"));
+    std::string uart;
+    shell("cat /sys/class/tty/ttyS0/type 2>/dev/null", &uart);
+    if (uart == "4\n") {
+        EXPECT_TRUE(contains(dom, "/dev/ttyS0 16550A")) << "a UART by its name";
+    }
+    EXPECT_TRUE(line_matches(dom.substr(dom.find("<tr><th>memory</th>"), 50),
+                             "<tr><th>memory</th><td><*> GiB</td><*>"));
     EXPECT_FALSE(contains(read_file(j.dir + "/report.html"), "http")) << "self-contained";
 }
 
-// A run that prints much: its log takes it all, the runner's memory stays flat.
+// A run that prints much: its log takes it all, the runner's memory stays
+// flat, also when it shows the output as it comes (-v).
 TEST(Runner, MemoryFlatOverALargeOutput)
 {
-    TempDir t("qualrun");
-    write_file(t / "lab.plan", "[much]\nkernel = ignore\nrun = yes '!PASS: line of output' | "
-                               "head -c 400M\n");
-    std::string out;
-    ASSERT_EQ(shell("cd " + t.path + " && QUALRUN_LOCK=" + t / "lock" +
-                        " /usr/bin/python3 -c 'import resource, subprocess, sys; "
-                        "subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL); "
-                        "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss // 1024)' " +
-                        kRunner + " lab.plan --results res",
-                    &out),
-              0);
-    EXPECT_LT(std::stoi(out), 60) << out << " MiB at most";
-    std::string json = read_file(t / "res/results.json");
-    EXPECT_TRUE(contains(json, "\"PASS\": 19065018")) << "all verdicts counted";
-    EXPECT_EQ(std::to_string(std::filesystem::file_size(t / "res/runs/much.log")), "419430400");
+    for (std::string v : {"", " -v"}) {
+        TempDir t("qualrun");
+        write_file(t / "lab.plan", "[much]\nkernel = ignore\nrun = yes '!PASS: line of output' | "
+                                   "head -c 400M\n");
+        std::string out;
+        ASSERT_EQ(
+            shell("cd " + t.path + " && QUALRUN_LOCK=" + t / "lock" +
+                      " /usr/bin/python3 -c 'import resource, subprocess, sys; "
+                      "subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL); "
+                      "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss // 1024)' " +
+                      kRunner + " lab.plan --results res" + v,
+                  &out),
+            0);
+        EXPECT_LT(std::stoi(out), 60) << out << " MiB at most" << v;
+        std::string json = read_file(t / "res/results.json");
+        EXPECT_TRUE(contains(json, "\"PASS\": 19065018")) << "all verdicts counted";
+        EXPECT_EQ(std::to_string(std::filesystem::file_size(t / "res/runs/much.log")), "419430400");
+    }
 }
 
 // diskhammer stopped, at its timeout or by SIGTERM to the runner, removes its
