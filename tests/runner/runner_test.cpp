@@ -451,7 +451,7 @@ TEST(Runner, FullResultsDisk)
                            " ] || yes 'line of output' | head -c 6M\n\n[b]\nrun = true\n");
     EXPECT_EQ(j.r.status, 4);
     EXPECT_EQ(j.r.err, "qualrun: the results disk is full (" + j.dir +
-                           "): a run's output was cut short, the rest of the plan was not run\n");
+                           "): the output of a was cut short, the rest of the plan was not run\n");
     EXPECT_EQ(j.reports, "job lab exit 4\na: runner error, exit 1, junit error; the results disk "
                          "is full\nb: not run, exit -, junit skipped\n");
     std::string files;
