@@ -102,6 +102,25 @@ TEST_F(Installed, PlaybookBringsBackEachHostsReport)
         << report;
     EXPECT_EQ(report, "6 0 ['volaudit', 'treecycle', 'argpairs', 'bodypairs', 'epochnow', "
                       "'mediaquery']\n");
+
+    // A plan the runner refuses: the report says so, instead of the last one.
+    write_file(root + "/tmp/bad.plan", "[odd]\nexpect = sometimes\nrun = true\n");
+    rc = in_root("cd /tmp && ANSIBLE_NOCOLOR=1 ansible-playbook -i localhost, -c local "
+                 "qualify.yml -e suite_deb=hwsuite.deb -e suite_plan=bad.plan "
+                 "-e suite_reports=reports",
+                 &out);
+    EXPECT_EQ(rc, 2) << out;
+    ASSERT_EQ(shell("/usr/bin/python3 -c 'import junitparser,sys; "
+                    "s = next(iter(junitparser.JUnitXml.fromfile(sys.argv[1]))); "
+                    "print(s.hostname, s.errors, [(c.name, c.result[0].message) for c in s])' " +
+                        root + "/tmp/reports/localhost.xml",
+                    &report),
+              0)
+        << report;
+    EXPECT_EQ(report, "localhost 1 [('error', 'the plan was refused: qualrun: "
+                      "/var/tmp/hwsuite-qualify/host.plan: entry \"odd\": expect is an exit status "
+                      "(0 to 255) or \"any\", not \"sometimes\" qualrun: nothing was run')]\n");
+    EXPECT_FALSE(file_exists(root + "/tmp/reports/localhost.json"));
 }
 
 } // namespace
