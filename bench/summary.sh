@@ -13,7 +13,8 @@ summary() {
       n = split(A, a, " "); split(B, b, " ")
       for (i = 1; i <= n; i++) { r[i] = a[i] / b[i]; rs = rs sprintf(" %.3f", r[i]) }
       min = r[1]; for (i = 2; i <= n; i++) if (r[i] < min) min = r[i]
-      printf "  %-28s %9.1f %-3s  %-28s %9.1f %s\n", la, med(a, n), u, lb, med(b, n), u
+      f = u == "s" ? "%9.3f" : "%9.1f"
+      printf "  %-28s " f " %-3s  %-28s " f " %s\n", la, med(a, n), u, lb, med(b, n), u
       printf "    ratio per round: min %.3f, median %.3f  (%s )\n", min, med(r, n), rs
     }'
 }

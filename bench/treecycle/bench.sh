@@ -1,10 +1,17 @@
 #!/usr/bin/env bash
 # Iteration time of treecycle against the same copy, compare and remove work
-# done by a plain shell script with the same tools, on the same tree in the
-# same run (the ratio is the driver's own overhead), and how the iteration
-# time grows with 1, 2, 4 and 8 instances.
+# done by a plain shell script with the same tools, on the same tree (the
+# ratio is the driver's own overhead), and how the iteration time grows with
+# more instances.
 #
 #   bench/treecycle/bench.sh [treecycle-binary] [iterations]
+#   (ROUNDS=5, INSTANCES="2 4 8"; INSTANCES= leaves the growth out)
+#
+# Each round runs the shell script and treecycle with one instance, their
+# order alternating from round to round, then treecycle with each count of
+# INSTANCES. Printed: the medians of the times per iteration, and the minimum
+# and median of the per-round ratios (treecycle over the script; N instances
+# over one instance of the same round).
 #
 # The tree and the targets live in a scratch directory under $TMPDIR (or
 # /tmp); the run logs in /var/tmp are removed afterwards.
@@ -12,6 +19,9 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 tc=${1:-${BUILD_DIR:-$top/build}/bin/treecycle}
 iters=${2:-3}
+ROUNDS=${ROUNDS:-5} INSTANCES=${INSTANCES-2 4 8}
+((ROUNDS >= 5)) || { echo "bench: at least 5 rounds" >&2; exit 1; }
+. "$top/bench/summary.sh"
 [ -x "$tc" ] || { echo "no treecycle at $tc (build it first)" >&2; exit 1; }
 tc=$(realpath "$tc")
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tcbench.XXXXXX")
@@ -58,6 +68,7 @@ shell_time() { # pause -> seconds per iteration
 
 tc_time() { # instances -> seconds per iteration
   local n=$1 base=$scratch/tc$1 t0 t1
+  rm -rf "$base" # a fresh target each time: a run leaves its log directory there
   mkdir -p "$base/dst" "$base/run"
   t0=$(now)
   (cd "$base/run" && "$tc" -nofsck "$src" "$base/dst" "$iters" "$n" >/dev/null 2>"$base/err") ||
@@ -67,16 +78,21 @@ tc_time() { # instances -> seconds per iteration
   div "$t1 - $t0" "$iters"
 }
 
-printf 'tree: %s files, %s KiB; %s iterations per figure\n' "$(wc -l <"$scratch/list")" \
-  "$(du -sk "$src" | cut -f1)" "$iters"
-sh_pause=$(shell_time 1)
-sh_nopause=$(shell_time 0)
-declare -A t
-for n in 1 2 4 8; do t[$n]=$(tc_time "$n"); done
-printf 'shell script, same work with the same pause : %6.3f s/iteration\n' "$sh_pause"
-printf 'shell script, without the 1 s pause         : %6.3f s/iteration\n' "$sh_nopause"
-for n in 1 2 4 8; do
-  printf 'treecycle, %d instance(s)                    : %6.3f s/iteration  (x%.2f of 1 instance)\n' \
-    "$n" "${t[$n]}" "$(div "${t[$n]}" "${t[1]}")"
+printf 'tree: %s files, %s KiB; %s iterations per figure, %s rounds\n' "$(wc -l <"$scratch/list")" \
+  "$(du -sk "$src" | cut -f1)" "$iters" "$ROUNDS"
+declare -A t=()
+for ((i = 0; i < ROUNDS; i++)); do
+  for side in $( ((i % 2)) && echo 1 sh || echo sh 1); do
+    if [ "$side" = sh ]; then x=$(shell_time 1); else x=$(tc_time 1); fi
+    t[$side]+=" $x"
+  done
+  for n in $INSTANCES; do
+    x=$(tc_time "$n")
+    t[$n]+=" $x"
+  done
 done
-printf 'ratio treecycle(1 instance) / shell script  : %.3f\n' "$(div "${t[1]}" "$sh_pause")"
+echo "seconds per iteration (the script with the same pause as treecycle's):"
+summary "treecycle, 1 instance" "shell script" "${t[1]}" "${t[sh]}" s
+for n in $INSTANCES; do
+  summary "treecycle, $n instances" "treecycle, 1 instance" "${t[$n]}" "${t[1]}" s
+done
