@@ -4,6 +4,7 @@
 #include "platform/sighold.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,11 +15,42 @@
 
 long cnt = 0;
 
-static void sighup(int sig)
+// Termination is acted on only between reads, never inside one. Instead of
+// holding the signals around every read (two mask changes, system calls),
+// the handler only notes a signal that comes while `deferring` is set: from
+// just before a read until it returns, as the held set would. A noted signal
+// is acted on when a read returns data that came after it. Between reads the
+// handler acts at once.
+static volatile sig_atomic_t deferring, noted_term, noted_int, noted_hup;
+
+static void note(int sig)
 {
+    if (sig == SIGTERM) noted_term = 1;
+    if (sig == SIGINT) noted_int = 1;
+    if (sig == SIGHUP) noted_hup = 1;
+}
+
+// The signal that a release in the order SIGTERM, SIGINT, SIGHUP would take
+// first, or 0.
+static int noted()
+{
+    return noted_term ? SIGTERM : noted_int ? SIGINT : noted_hup ? SIGHUP : 0;
+}
+
+[[noreturn]] static void killed(int sig)
+{
+    // Held from here: the line is written once and whole.
+    sig_hold({SIGHUP, SIGINT, SIGTERM});
     fprintf(stderr, "!ERROR: Server %d killed (signal %d) receiving block %ld.\n", opened, sig,
             cnt);
     exit(0);
+}
+
+// Installed with all three held while it runs, so one line is printed.
+static void sighup(int sig)
+{
+    note(sig);
+    if (!deferring) killed(noted());
 }
 
 // Lists the block from ten bytes before the first bad one to its end, and
@@ -40,19 +72,21 @@ static void sighup(int sig)
 
 int receive_from_client(int sock, const char *pattern)
 {
-    sig_set_group({SIGHUP, SIGINT, SIGTERM}, sighup);
-    // Termination is acted on only between reads, never inside one: the
-    // signals stay held for the whole stream, and one that came is released
-    // after the read. A read waits for a whole block (or the end of the
-    // stream), so a block costs one read and one look at the pending signals
-    // instead of two mask changes around each partial read.
-    sig_hold({SIGHUP, SIGINT, SIGTERM});
+    deferring = 1;
+    // Not restarted: a read that the signal interrupts returns, and the next
+    // one waits only for the next data, as a read with the signal held would.
+    sig_set_group({SIGHUP, SIGINT, SIGTERM}, sighup, false);
     time_t start = time(nullptr), last = start;
     std::vector<char> buf(buflen);
     for (;;) {
+        // A read waits for the rest of the block (or the end of the stream):
+        // one system call per block.
         for (int got = 0; got < buflen;) {
-            ssize_t n = recv(sock, buf.data() + got, buflen - got, MSG_WAITALL);
+            deferring = 1;
+            bool after_signal = noted();
+            ssize_t n = recv(sock, buf.data() + got, buflen - got, after_signal ? 0 : MSG_WAITALL);
             if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) sig_hold({SIGHUP, SIGINT, SIGTERM}); // left unheeded, as held
             if (n < 0) {
                 perror("!ERROR: (server) Read.");
                 fprintf(stderr, "!ERROR: (server) err at %ld: block %ld.\n",
@@ -64,8 +98,14 @@ int receive_from_client(int sock, const char *pattern)
                 printf("EOF %ld secs, %ld blocks.\n", (long)(time(nullptr) - start), cnt);
                 return 0;
             }
-            // Pending ones are acted on now, SIGTERM first, then SIGINT, SIGHUP.
-            if (sig_pending({SIGHUP, SIGINT, SIGTERM})) sig_release({SIGTERM, SIGINT, SIGHUP});
+            // Data that came after a noted signal: the signals are acted on
+            // now, SIGTERM first, then SIGINT, SIGHUP. A read cut short by the
+            // signal returned only data from before it.
+            if (after_signal || (noted() && n == buflen - got)) killed(noted());
+            if (!noted()) {
+                deferring = 0;
+                if (noted()) killed(noted()); // came as the read returned
+            }
             time_t t = time(nullptr);
             if (t > last + 2) {
                 fprintf(stderr, "!WARNING: waited %d seconds: ", (int)(t - last));

@@ -20,12 +20,12 @@ static sigset_t set_of(std::initializer_list<int> sigs)
     return set;
 }
 
-void sig_set_group(std::initializer_list<int> sigs, void (*handler)(int))
+void sig_set_group(std::initializer_list<int> sigs, void (*handler)(int), bool restart)
 {
     struct sigaction sa = {};
     sa.sa_handler = handler;
     sa.sa_mask = set_of(sigs);
-    sa.sa_flags = SA_RESTART;
+    sa.sa_flags = restart ? SA_RESTART : 0;
     for (int sig : sigs) sigaction(sig, &sa, nullptr);
 }
 
@@ -43,14 +43,4 @@ void sig_release(std::initializer_list<int> sigs)
         sigset_t set = set_of({sig});
         sigprocmask(SIG_UNBLOCK, &set, nullptr);
     }
-}
-
-bool sig_pending(std::initializer_list<int> sigs)
-{
-    sigset_t set;
-    sigemptyset(&set);
-    sigpending(&set);
-    for (int sig : sigs)
-        if (sigismember(&set, sig) == 1) return true;
-    return false;
 }

@@ -7,20 +7,19 @@
 // arrives stays pending; `sig_release` removing them one at a time in the
 // order given, so that a pending one is acted on before the next is released
 // (SIGTERM before SIGINT before SIGHUP when released in that order, whatever
-// their numbers); `sig_pending` telling, in one system call and without
-// acting on it, whether any of the signals is held and pending.
+// their numbers).
 //
 // netsink and the serial programs rely on: `sig_set_group` installing one
 // handler for each of the signals, with all of them held while it runs: a
 // second of them that arrives then stays pending, instead of running the
 // handler again inside the first run (which printed its line twice, or hung
 // in the exit that the first run had begun). A system call that the handler
-// interrupts is restarted, as with `signal`.
+// interrupts is restarted, as with `signal`, unless `restart` is false: then
+// it fails with EINTR (or returns what it had moved).
 #pragma once
 #include <initializer_list>
 
 void sig_set(int sig, void (*handler)(int));
-void sig_set_group(std::initializer_list<int> sigs, void (*handler)(int));
+void sig_set_group(std::initializer_list<int> sigs, void (*handler)(int), bool restart = true);
 void sig_hold(std::initializer_list<int> sigs);
 void sig_release(std::initializer_list<int> sigs);
-bool sig_pending(std::initializer_list<int> sigs);
