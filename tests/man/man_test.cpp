@@ -256,7 +256,8 @@ TEST(ManPages, EveryPageIsCheckedAndInstalledInSection8)
               0)
         << out;
     for (const Page &p : pages)
-        EXPECT_TRUE(file_exists(prefix / ("share/man/man8/" + std::string(p.name) + ".8"))) << p.name;
+        EXPECT_TRUE(file_exists(prefix / ("share/man/man8/" + std::string(p.name) + ".8.gz")))
+            << p.name;
 }
 
 } // namespace

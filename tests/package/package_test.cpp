@@ -57,9 +57,19 @@ TEST_F(Installed, ProgramsPagesAndRunnerWithTheirDependencies)
     ASSERT_EQ(shell("dpkg-deb -c " + deb, &out), 0);
     for (const char *p : kPrograms) {
         EXPECT_TRUE(contains(out, std::string("./usr/bin/") + p + "\n")) << p;
-        EXPECT_TRUE(contains(out, std::string("./usr/share/man/man8/") + p + ".8")) << p;
+        EXPECT_TRUE(contains(out, std::string("./usr/share/man/man8/") + p + ".8.gz\n")) << p;
     }
     EXPECT_TRUE(contains(out, "./usr/bin/qualrun\n"));
+    // What Debian's policy asks of a package, and a version of this commit.
+    EXPECT_TRUE(contains(out, "./usr/share/doc/hwsuite/copyright\n")) << out;
+    EXPECT_TRUE(contains(out, "./usr/share/doc/hwsuite/changelog.gz\n")) << out;
+    std::string count, commit, fields;
+    shell("git -C " SUITE_SOURCE_DIR " rev-list --count HEAD", &count);
+    shell("git -C " SUITE_SOURCE_DIR " rev-parse --short=10 HEAD", &commit);
+    ASSERT_EQ(shell("dpkg-deb -f " + deb + " Version Maintainer", &fields), 0);
+    EXPECT_EQ(fields, "Version: 1.0.0+git" + count.substr(0, count.size() - 1) + "." + commit +
+                          "Maintainer: Hardware qualification suite maintainers "
+                          "<maintainers@users.noreply.c-seed-aa400c1e.example>\n");
 
     ASSERT_EQ(in_root("dpkg -i /tmp/hwsuite.deb >/dev/null", &out), 0) << out;
     EXPECT_EQ(in_root("for p in epochnow reelcheck qualrun; do command -v $p; done; "
@@ -68,7 +78,7 @@ TEST_F(Installed, ProgramsPagesAndRunnerWithTheirDependencies)
               0)
         << out;
     EXPECT_EQ(out, "/usr/bin/epochnow\n/usr/bin/reelcheck\n/usr/bin/qualrun\n"
-                   "/usr/share/man/man8/volaudit.8\n/usr/share/man/man8/rxpace.8\n");
+                   "/usr/share/man/man8/volaudit.8.gz\n/usr/share/man/man8/rxpace.8.gz\n");
     EXPECT_EQ(in_root("cd /tmp && qualrun /usr/share/hwsuite/plans/smoke.plan", &out), 0) << out;
     EXPECT_TRUE(contains(out, "qualrun: 6 runs, 6 as expected\n")) << out;
 
