@@ -131,6 +131,31 @@ TEST_F(Installed, PlaybookBringsBackEachHostsReport)
                       "/var/tmp/hwsuite-qualify/host.plan: entry \"odd\": expect is an exit status "
                       "(0 to 255) or \"any\", not \"sometimes\" qualrun: nothing was run')]\n");
     EXPECT_FALSE(file_exists(root + "/tmp/reports/localhost.json"));
+
+    // A host without one of the package's dependencies (and no mirror): the
+    // report names it, and the package is not left half installed.
+    ASSERT_EQ(
+        in_root("dpkg -r hwsuite >/dev/null && dpkg --purge --force-depends cpio >/dev/null 2>&1",
+                &out),
+        0)
+        << out;
+    rc = in_root("cd /tmp && ANSIBLE_NOCOLOR=1 ansible-playbook -i localhost, -c local "
+                 "qualify.yml -e suite_deb=hwsuite.deb -e suite_reports=reports",
+                 &out);
+    EXPECT_EQ(rc, 2) << out;
+    ASSERT_EQ(shell("/usr/bin/python3 -c 'import junitparser,sys; "
+                    "s = next(iter(junitparser.JUnitXml.fromfile(sys.argv[1]))); "
+                    "print([(c.name, c.result[0].message) for c in s])' " +
+                        root + "/tmp/reports/localhost.xml",
+                    &report),
+              0)
+        << report;
+    EXPECT_TRUE(line_matches(split_lines(report).at(0),
+                             "[('error', 'The package is installed when it differs from the "
+                             "installed one: hwsuite <*> needs what this host lacks: "
+                             "cpio')]"))
+        << report;
+    EXPECT_NE(in_root("dpkg -s hwsuite", &out), 0) << out;
 }
 
 } // namespace
