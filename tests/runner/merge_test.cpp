@@ -1,0 +1,113 @@
+// qualrun merge: the reports of three hosts as the fleet playbook leaves them
+// (two jobs' results, one host lost) made into one page, read back by a
+// browser, and one JUnit report held against the project's XSD.
+#include "tests/support/process.h"
+#include "tests/support/text.h"
+#include "tests/support/tmpdir.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+const std::string kSource = SUITE_SOURCE_DIR;
+const std::string kRunner = kSource + "/runner/qualrun";
+
+int qualrun(TempDir &t, const std::string &args, std::string *out)
+{
+    return shell("cd " + t.path + " && COLUMNS=160 QUALRUN_LOCK=" + t / "lock" + " " + kRunner +
+                     " " + args + " 2>&1",
+                 out);
+}
+
+TEST(Merge, HostsSideBySideInABrowser)
+{
+    TempDir t("merge");
+    std::string out;
+    make_dirs(t / "reports");
+    EXPECT_EQ(qualrun(t, "merge reports", &out), 2);
+    EXPECT_EQ(out, "qualrun: merge: no host's report (<host>.json or <host>.xml) in reports\n");
+
+    // hosta and hostb ran the same plan, hostb's second run not as expected;
+    // hostb's disk is of another model. hostc was lost.
+    write_file(t / "a.plan", "[fine]\nrun = true\n\n[odd]\nrun = true\n");
+    write_file(t / "b.plan", "[fine]\nrun = true\n\n[odd]\nrun = exit 3\n");
+    ASSERT_EQ(qualrun(t, "a.plan --results ra", &out), 0) << out;
+    ASSERT_EQ(qualrun(t, "b.plan --results rb", &out), 1) << out;
+    for (std::string h : {"a", "b"})
+        ASSERT_EQ(shell("cd " + t.path + " && cp r" + h + "/results.json reports/host" + h +
+                        ".json && cp r" + h + "/junit.xml reports/host" + h + ".xml && cp r" + h +
+                        "/report.html reports/host" + h + ".html"),
+                  0);
+    ASSERT_EQ(shell("/usr/bin/python3 -c 'import json,sys; d = json.load(open(sys.argv[1])); "
+                    "d[\"job\"][\"machine\"][\"start\"][\"disks\"] = [\"sda Disk-B 1024\"]; "
+                    "json.dump(d, open(sys.argv[1], \"w\"))' " +
+                    t / "reports/hostb.json"),
+              0);
+    write_file(
+        t / "reports/hostc.xml",
+        "<?xml version='1.0' encoding='utf-8'?>\n<testsuites name=\"qualrun\" tests=\"1\" "
+        "failures=\"0\" errors=\"1\" skipped=\"0\" time=\"0.000\"><testsuite name=\"qualify\" "
+        "tests=\"1\" failures=\"0\" errors=\"1\" skipped=\"0\" time=\"0.000\" "
+        "hostname=\"hostc\" timestamp=\"2026-12-09T10:00:00\"><testcase "
+        "classname=\"hostc.qualify\" name=\"error\" time=\"0.000\"><error message=\"lost: "
+        "the host stopped answering during its plan\" type=\"lost\"/></testcase></testsuite>"
+        "</testsuites>\n");
+
+    EXPECT_EQ(qualrun(t, "merge reports --html fleet.html --junit fleet.xml", &out), 1);
+    EXPECT_EQ(out, "qualrun: 3 hosts: 1 with every run as expected, 1 not (hostb), 1 without "
+                   "results (hostc)\n");
+    ASSERT_EQ(shell("xmllint --noout --schema " + kSource + "/runner/schemas/junit.xsd " +
+                        t / "fleet.xml 2>&1",
+                    &out),
+              0)
+        << out;
+    ASSERT_EQ(shell("/usr/bin/python3 -c 'import sys, xml.etree.ElementTree as ET; "
+                    "r = ET.parse(sys.argv[1]).getroot(); "
+                    "print(*(r.get(k) for k in (\"tests\", \"failures\", \"errors\"))); "
+                    "[print([c.get(\"name\") for c in s.iter(\"testcase\")]) "
+                    "for s in r.iter(\"testsuite\")]' " +
+                        t / "fleet.xml",
+                    &out),
+              0)
+        << out;
+    EXPECT_EQ(out, "5 1 1\n['fine', 'odd']\n['fine', 'odd']\n['error']\n");
+
+    std::string dom;
+    ASSERT_EQ(shell("chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+                    "--disable-background-networking --disable-component-update --disable-sync "
+                    "--user-data-dir=" +
+                        t / "profile" + " --dump-dom file://" + t / "fleet.html 2>/dev/null",
+                    &dom),
+              0);
+    write_file(t / "dom.html", dom);
+    // The tables as the browser built them, tags gone (of the identities, the
+    // head: the rest is this machine's); the differing disks first.
+    std::string rows;
+    shell("/usr/bin/python3 -c \"import re,sys,html; d=open(sys.argv[1]).read()\n"
+          "for table in ('matrix', 'lost', 'identity'):\n"
+          "  t=d[d.index('<table id=\\\"'+table+'\\\"'):]; t=t[:t.index('</table>')]\n"
+          "  print(table)\n"
+          "  [print(' | '.join(html.unescape(re.sub('<[^>]*>','',c)).strip() for c in "
+          "re.findall('<t[dh][^>]*>(.*?)</t[dh]>', r, re.S)[:3])) for r in "
+          "re.findall('<tr[^>]*>(.*?)</tr>', t, re.S)[:(1 if table == 'identity' else 9)]]\" " +
+              t / "dom.html",
+          &rows);
+    EXPECT_EQ(rows, "matrix\n"
+                    "host | fine | odd\n"
+                    "hosta | as expected | as expected\n"
+                    "hostb | as expected | not as expected\n"
+                    "hostc | lost: the host stopped answering during its plan\n"
+                    "lost\n"
+                    "hostc | lost: the host stopped answering during its plan\n"
+                    "identity\n"
+                    " | hosta | hostb\n");
+    size_t first = dom.find("<tr class=\"differs\"><th>disks</th>");
+    EXPECT_NE(first, std::string::npos) << dom;
+    EXPECT_LT(first, dom.find("<tr><th>kernel</th>"));
+    EXPECT_TRUE(contains(dom, "<td><pre>sda Disk-B 1024</pre></td></tr>"));
+    EXPECT_TRUE(contains(dom, "<a href=\"hostb.html\">not as expected</a>"));
+    EXPECT_FALSE(contains(read_file(t / "fleet.html"), "http")) << "self-contained";
+}
+
+} // namespace
