@@ -37,10 +37,6 @@ void sig_hold(std::initializer_list<int> sigs)
 
 void sig_release(std::initializer_list<int> sigs)
 {
-    // One at a time: released together, the lowest-numbered pending signal
-    // would come first, and a handler that holds the others would see only it.
-    for (int sig : sigs) {
-        sigset_t set = set_of({sig});
-        sigprocmask(SIG_UNBLOCK, &set, nullptr);
-    }
+    sigset_t set = set_of(sigs);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }

@@ -4,10 +4,9 @@
 // installed, with the signal held while the handler runs, and with a system
 // call that the handler interrupts failing with EINTR (it is not restarted);
 // `sig_hold` adding the signals to the process's held set, so that one that
-// arrives stays pending; `sig_release` removing them one at a time in the
-// order given, so that a pending one is acted on before the next is released
-// (SIGTERM before SIGINT before SIGHUP when released in that order, whatever
-// their numbers).
+// arrives stays pending; `sig_release` removing them, so that pending ones
+// are acted on before the call returns. Each is one system call for the
+// whole list.
 //
 // netsink and the serial programs rely on: `sig_set_group` installing one
 // handler for each of the signals, with all of them held while it runs: a

@@ -17,23 +17,38 @@ const char *const kPassTx = "echo '!PASS: Hang up on last close'; exit 1";
 const char *const kIoctlTx = "exec {BIN}/lineclose-tx -d /dev/null";
 
 struct Case {
-    const char *what, *plan, *only;
+    const char *what, *plan;
+    std::vector<std::string> only;
     std::vector<std::pair<const char *, const char *>> standins;
     int status; // the runner's: 0 when every run ended as expected
 };
 
 const Case kCases[] = {
-    {"the serial pairs", "local", "txpace+rxpace porttalk+portlisten lineclose-tx+rx lanetx+lanerx",
-     {}, 0},
-    {"a hang-up transmitter that cannot set its port up", "local", "lineclose-tx+rx",
-     {{"lineclose-tx", kIoctlTx}}, 1},
-    {"a lab's hang-up pair that passes", "lab-example", "serial-hangup",
-     {{"lineclose-tx", kPassTx}, {"lineclose-rx", "sleep 1"}}, 0},
-    {"a lab's hang-up receiver that fails", "lab-example", "serial-hangup",
+    {"the serial pairs",
+     "local",
+     {"txpace+rxpace", "porttalk+portlisten", "lineclose-tx+rx", "lanetx+lanerx"},
+     {},
+     0},
+    {"a hang-up transmitter that cannot set its port up",
+     "local",
+     {"lineclose-tx+rx"},
+     {{"lineclose-tx", kIoctlTx}},
+     1},
+    {"a lab's hang-up pair that passes",
+     "lab-example",
+     {"serial-hangup"},
+     {{"lineclose-tx", kPassTx}, {"lineclose-rx", "sleep 1"}},
+     0},
+    {"a lab's hang-up receiver that fails",
+     "lab-example",
+     {"serial-hangup"},
      {{"lineclose-tx", kPassTx}, {"lineclose-rx", "echo '!ERROR: Device open failed.'; exit 1"}},
      1},
-    {"a lab's hang-up transmitter that cannot set its port up", "lab-example", "serial-hangup",
-     {{"lineclose-tx", kIoctlTx}, {"lineclose-rx", "sleep 1"}}, 1},
+    {"a lab's hang-up transmitter that cannot set its port up",
+     "lab-example",
+     {"serial-hangup"},
+     {{"lineclose-tx", kIoctlTx}, {"lineclose-rx", "sleep 1"}},
+     1},
 };
 
 TEST(Plans, JudgeTheSerialPairsFromACheckoutUnderTmp)
@@ -45,19 +60,15 @@ TEST(Plans, JudgeTheSerialPairsFromACheckoutUnderTmp)
         // stand-ins and the built programs.
         setenv("TMPDIR", "/tmp", 1);
         TempDir top("checkout");
-        std::string src = SUITE_SOURCE_DIR, cmd = "mkdir -p '" + top / "build" + "' '" +
-                                                  top / "tests" + "' && cp -a '" + src +
-                                                  "/runner' '" + src + "/plans' '" + src +
-                                                  "/scripts' '" + top.path + "' && cp -a '" + src +
-                                                  "/tests/lab' '" + top / "tests" + "' && cp -a '" +
-                                                  SUITE_BIN_DIR + "' '" + top / "build" + "'";
+        std::string src = SUITE_SOURCE_DIR,
+                    cmd = "mkdir -p '" + top / "build" + "' '" + top / "tests" + "' && cp -a '" +
+                          src + "/runner' '" + src + "/plans' '" + src + "/scripts' '" + top.path +
+                          "' && cp -a '" + src + "/tests/lab' '" + top / "tests" + "' && cp -a '" +
+                          SUITE_BIN_DIR + "' '" + top / "build" + "'";
         ASSERT_EQ(shell(cmd), 0) << cmd;
-        for (auto &[prog, script] : c.standins) {
-            std::string text = script;
-            for (size_t at; (at = text.find("{BIN}")) != std::string::npos;)
-                text.replace(at, 5, SUITE_BIN_DIR);
-            write_file(top / "build/bin/" + prog, "#!/bin/bash\n" + text + "\n", 0755);
-        }
+        for (auto &[prog, script] : c.standins)
+            write_file(top / "build/bin/" + prog,
+                       "#!/bin/bash\n" + fill(script, {{"{BIN}", SUITE_BIN_DIR}}) + "\n", 0755);
         // A lab's devices are not here: its ports become /dev/null for the
         // stand-ins, which never open them.
         std::string plan = top / "plans/" + c.plan + ".plan";
@@ -67,13 +78,9 @@ TEST(Plans, JudgeTheSerialPairsFromACheckoutUnderTmp)
                  "QUALRUN_LOCK=" + top / "lock"};
         o.timeout_s = 200;
         o.cwd = top.path;
-        std::vector<std::string> args = {plan, "--bin", top / "build/bin", "--work",
-                                         top / "work", "--only"};
-        for (std::string rest = c.only; !rest.empty();) {
-            size_t sp = rest.find(' ');
-            args.push_back(rest.substr(0, sp));
-            rest = sp == std::string::npos ? "" : rest.substr(sp + 1);
-        }
+        std::vector<std::string> args = {plan,     "--bin",      top / "build/bin",
+                                         "--work", top / "work", "--only"};
+        args.insert(args.end(), c.only.begin(), c.only.end());
         RunResult r = run_program(top / "runner/qualrun", args, o);
         ASSERT_TRUE(r.exited) << r.out << r.err;
         EXPECT_EQ(r.status, c.status) << r.out << r.err;
