@@ -27,38 +27,46 @@ static long number_in(const char *text, long min, long max)
     return end != text && v >= min && v <= max ? v : -1;
 }
 
-int main(int argc, char **argv)
+// The settings the command line gives; any option error ends in usage.
+static Settings read_options(int argc, char **argv)
 {
-    check_output_at_exit("netsink");
     const char *argv0 = argc > 0 ? argv[0] : "netsink";
-    char host[256] = "";
-    int port = 4004, connections = 1;
-    host_name(host, sizeof host);
+    Settings set;
     int c;
     while ((c = getopt(argc, argv, "c:p:")) != -1) {
         switch (c) {
         case 'c':
-            connections = (int)number_in(optarg, 0, INT_MAX);
-            if (connections < 0) usage(argv0);
+            set.connections = (int)number_in(optarg, 0, INT_MAX);
+            if (set.connections < 0) usage(argv0);
             break;
         case 'p':
-            port = (int)number_in(optarg, 1, 65535);
-            if (port < 0) usage(argv0);
+            set.port = (int)number_in(optarg, 1, 65535);
+            if (set.port < 0) usage(argv0);
             break;
         default: usage(argv0);
         }
     }
     if (optind < argc) {
-        // The first 255 characters: the last byte keeps the terminator.
-        size_t n = strnlen(argv[optind], sizeof host - 1);
-        memcpy(host, argv[optind], n);
-        host[n] = '\0';
+        // The first 255 characters, as a 256-byte buffer with its terminator
+        // holds them.
+        set.host.assign(argv[optind], strnlen(argv[optind], 255));
+    } else {
+        char host[256] = "";
+        host_name(host, sizeof host);
+        set.host = host;
     }
-    tcp_setup(host, port, connections);
+    return set;
+}
+
+int main(int argc, char **argv)
+{
+    check_output_at_exit("netsink");
+    const Settings set = read_options(argc, argv);
+    tcp_setup(set);
     // The progress lines come before the verdict also where both streams go
     // to one file.
     fflush(stdout);
-    if (status != 0) {
+    if (run.status != 0) {
         fprintf(stderr, "!ERROR: Failure detected in netsink on IPv6.\n");
         // The OR of wait statuses could read as 0 in the low eight bits.
         return 1;

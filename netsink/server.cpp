@@ -14,9 +14,8 @@
 #include <unistd.h>
 #include <vector>
 
-int buflen;
-volatile sig_atomic_t status = 0;
-int opened;
+// At file scope because sig_chld and the receivers' sighup reach it.
+RunState run;
 
 // Reaps receivers that end while connections are still being accepted.
 static void sig_chld(int)
@@ -28,7 +27,7 @@ static void sig_chld(int)
         printf("Process %ld terminated in background, status %d.\n", (long)pid, st);
         if (st != 0) {
             fprintf(stderr, "!ERROR: Child %ld terminated with error.\n", (long)pid);
-            status = status | st;
+            run.status = run.status | st;
         }
     }
     errno = saved;
@@ -60,21 +59,20 @@ static void wait_for_receivers()
         printf("Process %ld terminated, status %d.\n", (long)pid, st);
         if (st != 0) {
             fprintf(stderr, "!ERROR: Child %ld terminated with error.\n", (long)pid);
-            status = status | st;
+            run.status = run.status | st;
         }
     }
 }
 
-void tcp_setup(const char *host, int port, int connections)
+void tcp_setup(const Settings &set)
 {
-    buflen = 65 * 1024;
-    std::vector<char> pattern(buflen);
-    for (int i = 0; i < buflen; i++) pattern[i] = (char)(0x20 + i % 95);
+    std::vector<char> pattern(set.buflen);
+    for (int i = 0; i < set.buflen; i++) pattern[i] = (char)(0x20 + i % 95);
 
     sockaddr_in6 sin6 = {};
     sin6.sin6_family = AF_INET6;
-    sin6.sin6_port = htons(port);
-    address_of(host, &sin6.sin6_addr);
+    sin6.sin6_port = htons(set.port);
+    address_of(set.host.c_str(), &sin6.sin6_addr);
     int sock = socket(AF_INET6, SOCK_STREAM, 0);
     if (sock < 0) {
         perror("!ERROR: (server) Socket.");
@@ -84,8 +82,8 @@ void tcp_setup(const char *host, int port, int connections)
         perror("!ERROR: (server) Bind.");
         exit(1);
     }
-    printf("Server %s port %u is bound.\n", host, (unsigned)port);
-    if (listen(sock, connections) != 0) {
+    printf("Server %s port %u is bound.\n", set.host.c_str(), (unsigned)set.port);
+    if (listen(sock, set.connections) != 0) {
         perror("!ERROR: (server) Listen.");
         exit(1);
     }
@@ -94,7 +92,7 @@ void tcp_setup(const char *host, int port, int connections)
     // middle of its own output.
     sig_set(SIGCHLD, sig_chld);
     sig_hold({SIGCHLD});
-    for (opened = 0; opened < connections; opened++) {
+    for (run.opened = 0; run.opened < set.connections; run.opened++) {
         int conn;
         sig_release({SIGCHLD});
         while ((conn = accept(sock, nullptr, nullptr)) < 0 && errno == EINTR) {
@@ -110,15 +108,13 @@ void tcp_setup(const char *host, int port, int connections)
         pid_t pid = fork();
         if (pid == 0) {
             close(sock);
-            receive_from_client(conn, pattern.data());
+            receive_from_client(conn, pattern.data(), set);
             close(conn);
             exit(0);
         }
-        if (pid < 0) {
-            perror("!ERROR: Fork failed. (not attempting any more forks)");
-            connections = 0;
-        }
+        if (pid < 0) perror("!ERROR: Fork failed. (not attempting any more forks)");
         close(conn);
+        if (pid < 0) break;
     }
     close(sock);
     sig_set(SIGCHLD, SIG_DFL);

@@ -14,15 +14,17 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size > 60000) return 0; // within what a socket holds
-    buflen = 285;
+    Settings set;
+    set.buflen = 285;
+    const int buflen = set.buflen;
     std::string pattern(buflen, ' ');
     for (int i = 0; i < buflen; i++) pattern[i] = (char)(0x20 + i % 95);
     int s[2];
     CHECK(socketpair(AF_UNIX, SOCK_STREAM, 0, s) == 0);
     CHECK(write(s[1], data, size) == (ssize_t)size);
     shutdown(s[1], SHUT_WR);
-    cnt = 0;
-    int status = fuzz_call([&] { receive_from_client(s[0], pattern.c_str()); });
+    run.cnt = 0;
+    int status = fuzz_call([&] { receive_from_client(s[0], pattern.c_str(), set); });
     close(s[0]);
     close(s[1]);
     size_t good = 0;
@@ -30,6 +32,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         good++;
     bool bad = (good + 1) * buflen <= size; // a whole block that differs
     CHECK(status == (bad ? 1 : -1));
-    CHECK(cnt == (long)good);
+    CHECK(run.cnt == (long)good);
     return 0;
 }
