@@ -1,5 +1,5 @@
 // The block pattern.
-#include "tape/blocks.h"
+#include "tape/reel.h"
 
 #include <cstdlib>
 

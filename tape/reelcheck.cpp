@@ -2,7 +2,7 @@
 // block against the pattern reelflood wrote, up to the end of the recorded
 // data, the requested length or the first block that differs.
 #include "platform/outcheck.h"
-#include "tape/blocks.h"
+#include "tape/reel.h"
 
 #include <cstdio>
 #include <cstdlib>

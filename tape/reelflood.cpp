@@ -1,7 +1,7 @@
 // reelflood: rewinds a tape and writes numbered pattern blocks until the end
 // of the tape, or until the requested length.
 #include "platform/outcheck.h"
-#include "tape/blocks.h"
+#include "tape/reel.h"
 
 #include <cerrno>
 #include <cstdio>

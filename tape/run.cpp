@@ -1,7 +1,7 @@
 // How a run of either program starts and ends: the command line, the drive,
 // the closing totals.
 #include "platform/tape.h"
-#include "tape/blocks.h"
+#include "tape/reel.h"
 
 #include <cstdio>
 #include <cstdlib>

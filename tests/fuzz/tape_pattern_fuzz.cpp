@@ -1,6 +1,6 @@
 // The tape pattern for any block size and block number: byte i of block n is
 // (n + i) mod 256, and a block read back is found good exactly when it is.
-#include "tape/blocks.h"
+#include "tape/reel.h"
 #include "tests/fuzz/fuzz.h"
 
 #include <climits>

@@ -16,28 +16,32 @@ struct Tape {
     TempDir dir{"tape"};
     MountNs ns; // unmounted before dir goes
     std::string path = dir / "fs/tape";
-    explicit Tape(int size_kb)
+    // A tape of size_kb laid at once; none with 0 (lay one later).
+    explicit Tape(int size_kb = 0)
     {
-        if (ns.ok() && !ns.tmpfs(dir / "fs", "tmpfs", "size=" + std::to_string(size_kb) + "k"))
-            ns.error = "cannot mount a tmpfs";
-        if (ns.ok()) write_file(path, "");
+        if (ns.ok() && size_kb > 0 && !lay(size_kb)) ns.error = "cannot mount a tmpfs";
+    }
+    // A fresh empty tape of size_kb in place of the one before; false when
+    // the tmpfs cannot be mounted.
+    bool lay(int size_kb)
+    {
+        if (file_exists(path) && !ns.umount(dir / "fs")) return false;
+        if (!ns.tmpfs(dir / "fs", "tmpfs", "size=" + std::to_string(size_kb) + "k")) return false;
+        write_file(path, "");
+        return true;
     }
 };
 
 // Every ending of both programs, as transcripts of whole runs.
 TEST(Tape, CommandLinesAndEndings)
 {
-    TempDir dir("tape");
-    MountNs ns; // unmounted before dir goes
-    if (!ns.ok()) GTEST_SKIP() << ns.error;
-    const std::string fs = dir / "fs", tape = fs + "/tape";
-    auto runs = runs_in("tests/tape/transcripts/runs.txt", {{"<TAPE>", tape}});
+    Tape t;
+    if (!t.ns.ok()) GTEST_SKIP() << t.ns.error;
+    auto runs = runs_in("tests/tape/transcripts/runs.txt", {{"<TAPE>", t.path}});
     ASSERT_EQ(runs.size(), 31u);
     for (const RunSpec &c : runs) {
-        if (!c.env.empty()) { // TAPE_KB=size: a fresh tape
-            EXPECT_TRUE(!file_exists(tape) || ns.umount(fs));
-            ASSERT_TRUE(ns.tmpfs(fs, "tmpfs", "size=" + c.env[0].substr(8) + "k"));
-            write_file(tape, "");
+        if (!c.env.empty()) { // TAPE_KB=size
+            ASSERT_TRUE(t.lay(std::stoi(c.env[0].substr(8))));
         }
         expect_run(c);
     }
