@@ -14,34 +14,20 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-int opt_commit = 1;
-int opt_fsck_any = 1;
-int opt_fsck_root = 1;
-int disk_reserve = 0;
-int processes_per_instance = 25;
-int fault_max_instances = 0;
-int fault_cpio, fault_diff, fault_file_add, fault_file_drop;
-const char *src_directory;
-const char *dst_directory;
-int max_iterations;
-int time_limit = -1;
-int instances = -1;
-const char *tmp_directory = "/var/tmp";
-char start_cwd[1024];
-const char *root_raw_device, *src_raw_device, *dst_raw_device;
-const char *src_mount_point, *dst_mount_point;
-int pid;
-const char *log_tmp_path, *fl_path, *tmp_fsck_1, *tmp_fsck_2, *tmp_fsck_3;
+namespace
+{
+// The list of sources being written; nftw's callback takes no argument.
 FILE *ftw_dst;
+} // namespace
 
 // The fault options pick their single with the seeded generator, one draw
 // per option in command-line order, so a command line always picks the same.
 static int draw()
 {
-    return (int)(random() % 5) + 1;
+    return (int)(random() % SINGLES) + 1;
 }
 
-int parse_options(int argc, char **argv, int *unknown)
+int parse_options(int argc, char **argv, settings &s, int *unknown)
 {
     int i = 1;
     *unknown = 0;
@@ -49,30 +35,30 @@ int parse_options(int argc, char **argv, int *unknown)
         const char *o = argv[i];
         const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
         if (!strcmp(o, "-n")) {
-            opt_commit = 0;
+            s.opt_commit = 0;
         } else if (!strcmp(o, "-v")) {
             opt_verbose = 1;
         } else if (!strcmp(o, "-nofsck")) {
-            opt_fsck_any = 0;
+            s.opt_fsck_any = 0;
         } else if (!strcmp(o, "-nofsck-root")) {
-            opt_fsck_root = 0;
+            s.opt_fsck_root = 0;
         } else if (!strcmp(o, "-disk-reserve")) {
-            disk_reserve = get_cardinal_argument(o, value);
+            s.disk_reserve = get_cardinal_argument(o, value);
             i++;
         } else if (!strcmp(o, "-processes-per-instance")) {
-            processes_per_instance = get_cardinal_argument(o, value);
+            s.processes_per_instance = get_cardinal_argument(o, value);
             i++;
         } else if (!strcmp(o, "-fault-max-instances")) {
-            fault_max_instances = get_cardinal_argument(o, value);
+            s.fault_max_instances = get_cardinal_argument(o, value);
             i++;
         } else if (!strcmp(o, "-fault-cpio")) {
-            fault_cpio = draw();
+            s.fault_cpio = draw();
         } else if (!strcmp(o, "-fault-diff")) {
-            fault_diff = draw();
+            s.fault_diff = draw();
         } else if (!strcmp(o, "-fault-file-add")) {
-            fault_file_add = draw();
+            s.fault_file_add = draw();
         } else if (!strcmp(o, "-fault-file-drop")) {
-            fault_file_drop = draw();
+            s.fault_file_drop = draw();
         } else {
             fprintf(stderr, "!ERROR: %s: Unknown option, '%s'.\n", program_name, o);
             ++*unknown;
@@ -81,16 +67,16 @@ int parse_options(int argc, char **argv, int *unknown)
     return i;
 }
 
-char *get_directory(const char *path)
+char *get_directory(const std::string &cwd, const char *path)
 {
     if (path[0] == '/') return estrsave(path);
-    return estrsave(strprintf("%s/%s", start_cwd, path).c_str());
+    return estrsave(strprintf("%s/%s", cwd.c_str(), path).c_str());
 }
 
-// Five copies of the tree (one per single) and a tenth of that, at least 8K.
+// A copy of the tree per single and a tenth of that, at least 8K.
 static long long space_per_instance(long long used_k)
 {
-    return 5 * used_k + std::max(5 * used_k / 10, 8LL);
+    return SINGLES * used_k + std::max(SINGLES * used_k / 10, 8LL);
 }
 
 int instances_for_space(long long avail_k, long long used_k)
@@ -113,11 +99,11 @@ int combine_instance_counts(int by_disk, int by_processes)
     return by_processes >= 0 && by_processes < by_disk ? by_processes : by_disk;
 }
 
-int autoconfig_instances_by_disk_space(long long *need_k, long long *free_k)
+int autoconfig_instances_by_disk_space(const settings &s, long long *need_k, long long *free_k)
 {
-    long long used = du(src_directory);
-    if (opt_verbose) eprintf("du('%s') => %lld\n", src_directory, used);
-    long long avail = (long long)df(dst_directory) - disk_reserve;
+    long long used = du(s.src_directory);
+    if (opt_verbose) eprintf("du('%s') => %lld\n", s.src_directory, used);
+    long long avail = (long long)df(s.dst_directory) - s.disk_reserve;
     int n = instances_for_space(avail, used);
     if (opt_verbose) {
         eprintf("Disk space available for use by %s: %lldK\n", program_name, avail);
@@ -129,10 +115,10 @@ int autoconfig_instances_by_disk_space(long long *need_k, long long *free_k)
     return n;
 }
 
-int autoconfig_instances_by_processes()
+int autoconfig_instances_by_processes(const settings &s)
 {
     long long total = nprocs();
-    int n = instances_for_processes(total, processes_per_instance);
+    int n = instances_for_processes(total, s.processes_per_instance);
     if (n < 0) return -1;
     if (opt_verbose) {
         eprintf("Total processes (v.v_proc) . . . : %lld\n", total);
@@ -177,26 +163,30 @@ static char *mnt_to_raw(const mount_entry *entry)
     return estrsave(blk_to_raw(entry->mnt_special.c_str()).c_str());
 }
 
-void make_fs_pathnames()
+void make_fs_pathnames(settings &s)
 {
     // Each entry is used up before the next lookup overwrites it.
-    root_raw_device = mnt_to_raw(e_filesystem_of("/"));
-    const mount_entry *e = e_filesystem_of(src_directory);
-    src_mount_point = estrsave(e->mnt_mountp.c_str());
-    src_raw_device = mnt_to_raw(e);
-    e = e_filesystem_of(dst_directory);
-    dst_mount_point = estrsave(e->mnt_mountp.c_str());
-    dst_raw_device = mnt_to_raw(e);
+    s.root_raw_device = mnt_to_raw(e_filesystem_of("/"));
+    const mount_entry *e = e_filesystem_of(s.src_directory);
+    s.src_mount_point = estrsave(e->mnt_mountp.c_str());
+    s.src_raw_device = mnt_to_raw(e);
+    e = e_filesystem_of(s.dst_directory);
+    s.dst_mount_point = estrsave(e->mnt_mountp.c_str());
+    s.dst_raw_device = mnt_to_raw(e);
 }
 
-void make_tmp_filenames()
+static const char *tmp_name(const settings &s, int pid, const char *what)
 {
-    pid = getpid();
-    log_tmp_path = estrsave(strprintf("%s/TRC7.%d.log", tmp_directory, pid).c_str());
-    fl_path = estrsave(strprintf("%s/TRC7.%d.srcfiles", tmp_directory, pid).c_str());
-    tmp_fsck_1 = estrsave(strprintf("%s/TRC7.%d.fsck.1", tmp_directory, pid).c_str());
-    tmp_fsck_2 = estrsave(strprintf("%s/TRC7.%d.fsck.2", tmp_directory, pid).c_str());
-    tmp_fsck_3 = estrsave(strprintf("%s/TRC7.%d.fsck.3", tmp_directory, pid).c_str());
+    return estrsave(strprintf("%s/TRC7.%d.%s", s.tmp_directory, pid, what).c_str());
+}
+
+void make_tmp_filenames(settings &s, int pid)
+{
+    s.log_tmp_path = tmp_name(s, pid, "log");
+    s.fl_path = tmp_name(s, pid, "srcfiles");
+    s.tmp_fsck_1 = tmp_name(s, pid, "fsck.1");
+    s.tmp_fsck_2 = tmp_name(s, pid, "fsck.2");
+    s.tmp_fsck_3 = tmp_name(s, pid, "fsck.3");
 }
 
 // Symbolic links are listed as entries of their own, so that the archiver
@@ -212,30 +202,30 @@ static int src_visit(const char *path, const struct stat *, int type, struct FTW
     return 0;
 }
 
-void make_source_filename_list()
+void make_source_filename_list(const settings &s)
 {
     // A fixed name in a world-writable directory: never open it through a
     // link that someone planted there.
-    int fd = open(fl_path, O_CREAT | O_TRUNC | O_WRONLY | O_NOFOLLOW, 0666);
+    int fd = open(s.fl_path, O_CREAT | O_TRUNC | O_WRONLY | O_NOFOLLOW, 0666);
     if (fd < 0) {
-        trace_errno("!ERROR: open('%s',O_CREAT|O_TRUNC|O_WRONLY,0666) failed", fl_path);
+        trace_errno("!ERROR: open('%s',O_CREAT|O_TRUNC|O_WRONLY,0666) failed", s.fl_path);
         exit(1);
     }
     ftw_dst = fdopen(fd, "w");
     if (!ftw_dst) {
-        trace_errno("!ERROR: fdopen('%s') failed", fl_path);
+        trace_errno("!ERROR: fdopen('%s') failed", s.fl_path);
         exit(1);
     }
-    guard_chdir(start_cwd, src_directory);
+    guard_chdir(s.start_cwd.c_str(), s.src_directory);
     int r = nftw(".", src_visit, 16, FTW_MOUNT | FTW_PHYS);
-    guard_chdir(src_directory, start_cwd);
+    guard_chdir(s.src_directory, s.start_cwd.c_str());
     if (r != 0) {
         trace("!ERROR: %s::make_source_filename_list: ftw('.') [cwd=%s] returned %d\n",
-              program_name, src_directory, r);
+              program_name, s.src_directory, r);
         exit(1);
     }
     if (fflush(ftw_dst) != 0 || ferror(ftw_dst)) {
-        trace_p("!ERROR: error writing to %s\n", fl_path);
+        trace_p("!ERROR: error writing to %s\n", s.fl_path);
         exit(1);
     }
     fclose(ftw_dst);

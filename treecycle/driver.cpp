@@ -12,10 +12,10 @@
 #include <unistd.h>
 #include <vector>
 
-int iteration;
-int instance;
-time_t start_time;
-time_t now;
+// The run's start, for the elapsed time of the event lines (which singles
+// write too), and the time of the last event.
+static time_t start_time;
+static time_t now;
 
 static const char *show_elapsed_time(long s)
 {
@@ -41,34 +41,36 @@ static bool control_file_present(const char *path)
     return stat(path, &st) == 0 && st.st_ino != 0;
 }
 
-void TRC7_start()
+void TRC7_start(const settings &s, run_state &st)
 {
-    if (opt_verbose) eprintf("TRC7 %s %d %d\n", start_cwd, max_iterations, instances);
+    if (opt_verbose) eprintf("TRC7 %s %d %d\n", s.start_cwd.c_str(), s.max_iterations, s.instances);
+    st.instances = s.instances;
     start_time = time(nullptr);
     close_inherited(3);
-    close(init_logfile(log_tmp_path));
-    trace2_fname = log_tmp_path;
-    guard_mkdir(strprintf("%s/log", dst_directory).c_str(), 0777);
-    guard_chdir(start_cwd, "..");
-    trace("Source      directory: %s\n", src_directory);
-    trace("Destination directory: %s\n", dst_directory);
-    if (max_iterations >= 0)
-        trace("Iterations           : %d\n", max_iterations);
+    close(init_logfile(s.log_tmp_path));
+    trace2_fname = s.log_tmp_path;
+    guard_mkdir(strprintf("%s/log", s.dst_directory).c_str(), 0777);
+    guard_chdir(s.start_cwd.c_str(), "..");
+    trace("Source      directory: %s\n", s.src_directory);
+    trace("Destination directory: %s\n", s.dst_directory);
+    if (s.max_iterations >= 0)
+        trace("Iterations           : %d\n", s.max_iterations);
     else
-        trace("Time limit           : %s (%d sec)\n", show_elapsed_time(time_limit), time_limit);
-    trace("Concurrent  instances: %d\n", instances);
+        trace("Time limit           : %s (%d sec)\n", show_elapsed_time(s.time_limit),
+              s.time_limit);
+    trace("Concurrent  instances: %d\n", st.instances);
     trace_flush();
     trace_event("Start.");
-    std::string failed = strprintf("%s/../TRC7.failed", start_cwd);
+    std::string failed = strprintf("%s/../TRC7.failed", s.start_cwd.c_str());
     if (unlink(failed.c_str()) != 0 && errno != ENOENT) {
         trace_errno("!ERROR: unlink('%s') failed", failed.c_str());
         exit(1);
     }
-    write_string_to_file(strprintf("%d\n", pid).c_str(),
-                         strprintf("%s/../TRC7.pid", dst_directory).c_str());
-    write_string_to_file(strprintf("kill -s TERM -- -%d\n", pid).c_str(),
-                         strprintf("%s/../TRC7.term", dst_directory).c_str());
-    guard_chdir(nullptr, start_cwd);
+    write_string_to_file(strprintf("%d\n", st.pid).c_str(),
+                         strprintf("%s/../TRC7.pid", s.dst_directory).c_str());
+    write_string_to_file(strprintf("kill -s TERM -- -%d\n", st.pid).c_str(),
+                         strprintf("%s/../TRC7.term", s.dst_directory).c_str());
+    guard_chdir(nullptr, s.start_cwd.c_str());
 }
 
 // The file-system checks between iterations, in the order they run.
@@ -84,16 +86,17 @@ static bool same_device(const char *a, const char *b)
     return a && b && !strcmp(a, b);
 }
 
-static std::vector<fs_check> TRC7_check_list()
+static std::vector<fs_check> TRC7_check_list(const settings &s)
 {
     std::vector<fs_check> list;
-    if (!opt_fsck_any) return list;
-    if (root_raw_device && opt_fsck_root) list.push_back({root_raw_device, "/", tmp_fsck_1});
-    if (src_raw_device && !same_device(src_raw_device, root_raw_device))
-        list.push_back({src_raw_device, src_mount_point, tmp_fsck_2});
-    if (dst_raw_device && !same_device(dst_raw_device, root_raw_device) &&
-        !same_device(dst_raw_device, src_raw_device))
-        list.push_back({dst_raw_device, dst_mount_point, tmp_fsck_3});
+    if (!s.opt_fsck_any) return list;
+    if (s.root_raw_device && s.opt_fsck_root)
+        list.push_back({s.root_raw_device, "/", s.tmp_fsck_1});
+    if (s.src_raw_device && !same_device(s.src_raw_device, s.root_raw_device))
+        list.push_back({s.src_raw_device, s.src_mount_point, s.tmp_fsck_2});
+    if (s.dst_raw_device && !same_device(s.dst_raw_device, s.root_raw_device) &&
+        !same_device(s.dst_raw_device, s.src_raw_device))
+        list.push_back({s.dst_raw_device, s.dst_mount_point, s.tmp_fsck_3});
     return list;
 }
 
@@ -107,17 +110,17 @@ static int TRC7_run_checks(const std::vector<fs_check> &list)
     return -1;
 }
 
-static void TRC7_double_fail(int status)
+static void TRC7_double_fail(run_state &st, int status)
 {
     if (is_resource_status(status)) {
         if (status == TRC7_NOFORK)
             trace("%s::TRC7_double(): fork ran out of resources.\n", program_name);
         else
             trace("%s::TRC7_double(): exec ran out of resources.\n", program_name);
-        if (instance < instances)
-            instances = instance;
+        if (st.instance < st.instances)
+            st.instances = st.instance;
         else
-            instances = instances - 1;
+            st.instances = st.instances - 1;
         return;
     }
     trace_p("!ERROR: TRC7_double() got error %s",
@@ -125,64 +128,64 @@ static void TRC7_double_fail(int status)
     exit(1);
 }
 
-static void TRC7_double_start()
+static void TRC7_double_start(const settings &s, run_state &st)
 {
-    for (instance = 1; instance <= instances; instance++) {
+    for (st.instance = 1; st.instance <= st.instances; st.instance++) {
         trace_flush();
         pid_t p = ft_fork();
         if (p < 0) {
-            TRC7_double_fail(fail_fork());
+            TRC7_double_fail(st, fail_fork());
             continue;
         }
         if (p == 0) {
             close_inherited(4);
-            TRC7_double();
+            TRC7_double(s, st);
         }
     }
     for (;;) {
-        int st;
-        if (wait_child(-1, &st) < 0) {
+        int w;
+        if (wait_child(-1, &w) < 0) {
             if (errno == ECHILD) break;
             trace_errno("!ERROR: wait() failed");
             exit(1);
         }
-        int s = map_status(st);
-        if (s) TRC7_double_fail(s);
+        int r = map_status(w);
+        if (r) TRC7_double_fail(st, r);
     }
 }
 
-static void TRC7_concur()
+static void TRC7_concur(const settings &s, run_state &st)
 {
-    int before = instances;
-    TRC7_double_start();
-    if (instances != before)
-        trace_event(strprintf("Instances adjusted from %d to %d\n", before, instances).c_str());
+    int before = st.instances;
+    TRC7_double_start(s, st);
+    if (st.instances != before)
+        trace_event(strprintf("Instances adjusted from %d to %d\n", before, st.instances).c_str());
     // With none left the iterations would copy and compare nothing and pass.
-    if (instances == 0 && before > 0) {
+    if (st.instances == 0 && before > 0) {
         trace_p("!ERROR: %s: no instance can run any more.\n", program_name);
         exit(1);
     }
 }
 
-void TRC7_repeat()
+void TRC7_repeat(const settings &s, run_state &st)
 {
-    iteration = 0;
+    st.iteration = 0;
     for (;;) {
-        iteration++;
+        st.iteration++;
         time_t t0 = time(nullptr);
         if (control_file_present("../TRC7.failed")) return;
-        TRC7_concur();
-        int bad = TRC7_run_checks(TRC7_check_list());
+        TRC7_concur(s, st);
+        int bad = TRC7_run_checks(TRC7_check_list(s));
         if (bad >= 0) {
             eprintf("!ERROR: 'false' status on fs %d.", bad);
             exit(1);
         }
         if (control_file_present("../stop")) return;
-        trace_event(strprintf("Iteration %03d complete.", iteration).c_str());
+        trace_event(strprintf("Iteration %03d complete.", st.iteration).c_str());
         now = time(nullptr);
         if (now - t0 > 240) trace("LOOPTIME: %ld\n", (long)(now - t0));
-        if (max_iterations >= 0 && iteration >= max_iterations) return;
-        if (time_limit >= 0 && now - start_time >= time_limit) return;
+        if (s.max_iterations >= 0 && st.iteration >= s.max_iterations) return;
+        if (s.time_limit >= 0 && now - start_time >= s.time_limit) return;
     }
 }
 

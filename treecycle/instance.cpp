@@ -10,26 +10,31 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-char *tbase[6];
-char *dcout[6];
-int refcount[6];
-single_record single_info[6];
+namespace
+{
+// The double's tables by job (1 to SINGLES), laid out by TRC7_double; its
+// singles inherit them.
+char *tbase[SINGLES + 1];
+char *dcout[SINGLES + 1];
+int refcount[SINGLES + 1];
+single_record single_info[SINGLES + 1];
+} // namespace
 
-static std::string make_tbase_dir(int i)
+static std::string make_tbase_dir(const settings &s, int i)
 {
-    return strprintf("%s/tbase.%03d", dst_directory, i);
+    return strprintf("%s/tbase.%03d", s.dst_directory, i);
 }
-static std::string make_dcout_dir(int i)
+static std::string make_dcout_dir(const settings &s, int i)
 {
-    return strprintf("%s/dcout.%03d", dst_directory, i);
+    return strprintf("%s/dcout.%03d", s.dst_directory, i);
 }
-static std::string tbase_dir(int i, int k)
+static std::string tbase_dir(const settings &s, int i, int k)
 {
-    return make_tbase_dir(i) + strprintf(".%d", k);
+    return make_tbase_dir(s, i) + strprintf(".%d", k);
 }
-static std::string dcout_dir(int i, int k)
+static std::string dcout_dir(const settings &s, int i, int k)
 {
-    return make_dcout_dir(i) + strprintf("/P%d", k);
+    return make_dcout_dir(s, i) + strprintf("/P%d", k);
 }
 
 static std::string tbase_ref_path(const char *name, int k)
@@ -67,20 +72,18 @@ int unlink_tbase_ref(const char *name, int k)
     return 0;
 }
 
-static void init_single_paths()
+static void init_single_paths(const settings &s, int instance)
 {
-    for (int k = 1; k <= 5; k++) {
+    for (int k = 1; k <= SINGLES; k++) {
         free(tbase[k]);
         free(dcout[k]);
-        tbase[k] = estrsave(tbase_dir(instance, k).c_str());
-        dcout[k] = estrsave(dcout_dir(instance, k).c_str());
+        tbase[k] = estrsave(tbase_dir(s, instance, k).c_str());
+        dcout[k] = estrsave(dcout_dir(s, instance, k).c_str());
     }
-    // The fixed copy plan: job 3 copies job 1's copy.
-    static const int source_copy[6] = {0, 0, 0, 1, 0, 0};
-    for (int k = 1; k <= 5; k++) {
+    for (int k = 1; k <= SINGLES; k++) {
         single_record &j = single_info[k];
         j.number = k;
-        j.src_dir = source_copy[k] ? tbase[source_copy[k]] : src_directory;
+        j.src_dir = k == RECOPY_JOB ? tbase[FIRST_JOB] : s.src_directory;
         j.dst_dir = tbase[k];
         j.dcout = dcout[k];
     }
@@ -88,14 +91,14 @@ static void init_single_paths()
 
 static void init_single_stats()
 {
-    for (int k = 1; k <= 5; k++) {
+    for (int k = 1; k <= SINGLES; k++) {
         refcount[k] = 0;
-        for (int j = 1; j <= 5; j++) {
+        for (int j = 1; j <= SINGLES; j++) {
             if (single_info[j].src_dir == tbase[k]) refcount[k]++;
             if (single_info[j].dst_dir == tbase[k]) refcount[k]++;
         }
     }
-    for (int k = 1; k <= 5; k++) {
+    for (int k = 1; k <= SINGLES; k++) {
         single_info[k].child = 0;
         single_info[k].running = 0;
     }
@@ -103,9 +106,9 @@ static void init_single_stats()
 
 static void init_single_refs()
 {
-    for (int k = 1; k <= 5; k++) {
+    for (int k = 1; k <= SINGLES; k++) {
         make_tbase_marker_file("tbase", k);
-        for (int j = 1; j <= 5; j++) {
+        for (int j = 1; j <= SINGLES; j++) {
             if (single_info[j].src_dir == tbase[k]) make_tbase_ref("tbase", "ref.src.", k, j);
             if (single_info[j].dst_dir == tbase[k]) make_tbase_ref("tbase", "ref.dst.", k, j);
         }
@@ -115,13 +118,13 @@ static void init_single_refs()
 static void dump_single_paths()
 {
     trace("single_info:\n");
-    for (int k = 1; k <= 5; k++) {
+    for (int k = 1; k <= SINGLES; k++) {
         trace("  %d src_dir=%s\n", k, single_info[k].src_dir);
         trace("    dst_dir=%s\n", single_info[k].dst_dir);
         trace("    dcout  =%s\n", single_info[k].dcout);
     }
     trace("tbase:\n");
-    for (int k = 1; k <= 5; k++) {
+    for (int k = 1; k <= SINGLES; k++) {
         trace(" %3d tbase=%s\n", k, tbase[k]);
         trace("     dcout=%s\n", dcout[k]);
     }
@@ -130,10 +133,11 @@ static void dump_single_paths()
 static void dump_single_stats()
 {
     trace("single_info:\n");
-    for (int k = 1; k <= 5; k++)
+    for (int k = 1; k <= SINGLES; k++)
         trace("  %d child=%d, running=%d\n", k, (int)single_info[k].child, single_info[k].running);
     trace("tbase:\n");
-    for (int k = 1; k <= 5; k++) trace("  %d refcount=%d, tbase=%s\n", k, refcount[k], tbase[k]);
+    for (int k = 1; k <= SINGLES; k++)
+        trace("  %d refcount=%d, tbase=%s\n", k, refcount[k], tbase[k]);
 }
 
 // The next iteration's double of this number makes these trees anew, so they
@@ -145,13 +149,13 @@ static void nuke_in_shortage(const std::string &path)
         if (!is_resource_status(nuke_directory(path.c_str()))) return;
 }
 
-static void TRC7_double_destroy()
+static void TRC7_double_destroy(const settings &s, int instance)
 {
-    for (int k = 1; k <= 5; k++) nuke_in_shortage(tbase_dir(instance, k));
-    nuke_in_shortage(make_dcout_dir(instance));
+    for (int k = 1; k <= SINGLES; k++) nuke_in_shortage(tbase_dir(s, instance, k));
+    nuke_in_shortage(make_dcout_dir(s, instance));
 }
 
-static int wait_for_all_threads()
+static int wait_for_all_threads(const settings &s, int instance)
 {
     int recorded = 0;
     bool resource = false, marked = false;
@@ -177,11 +181,11 @@ static int wait_for_all_threads()
             recorded = s;
         }
     }
-    if (resource && is_resource_status(recorded)) TRC7_double_destroy();
+    if (resource && is_resource_status(recorded)) TRC7_double_destroy(s, instance);
     return recorded;
 }
 
-static void TRC7_single_start(int k)
+static void TRC7_single_start(const settings &s, const run_state &st, int k)
 {
     trace_flush();
     pid_t p = ft_fork();
@@ -190,25 +194,25 @@ static void TRC7_single_start(int k)
         int e = errno;
         eprintf("!ERROR: fork() failed.");
         errno = e;
-        int s = fail_fork();
-        if (is_resource_status(s)) {
+        int f = fail_fork();
+        if (is_resource_status(f)) {
             // The singles already running would otherwise go on writing into
             // this instance's trees after the double has gone; wait for them,
             // and let a real failure among them win over the shortage.
-            int r = wait_for_all_threads();
+            int r = wait_for_all_threads(s, st.instance);
             if (r == TRC7_SIGNAL || r == TRC7_ERROR) exit(r);
-            TRC7_double_destroy();
+            TRC7_double_destroy(s, st.instance);
         }
-        exit(s);
+        exit(f);
     }
     single_info[k].running = 1;
-    if (p == 0) TRC7_single(&single_info[k]);
+    if (p == 0) TRC7_single(s, st, &single_info[k]);
 }
 
-static int TRC7_double_cleanup()
+static int TRC7_double_cleanup(const settings &s, int instance)
 {
-    std::string dir = make_dcout_dir(instance);
-    for (int k = 1; k <= 5; k++) {
+    std::string dir = make_dcout_dir(s, instance);
+    for (int k = 1; k <= SINGLES; k++) {
         std::string marker = tbase_ref_path("tbase", k);
         struct stat st;
         if (stat(marker.c_str(), &st) != 0) {
@@ -220,7 +224,7 @@ static int TRC7_double_cleanup()
         if (r) return r;
         r = unlink_tbase_ref("tbase", k);
         if (r) return r;
-        std::string out = dcout_dir(instance, k);
+        std::string out = dcout_dir(s, instance, k);
         if (unlink(out.c_str()) != 0) {
             trace_errno("unlink('%s') failed", out.c_str());
             return TRC7_ERROR;
@@ -234,40 +238,41 @@ static int TRC7_double_cleanup()
 }
 
 // A job that failed or ran short of resources ends the double with its status.
-static void wait_for_singles()
+static void wait_for_singles(const settings &s, int instance)
 {
-    int status = wait_for_all_threads();
+    int status = wait_for_all_threads(s, instance);
     if (status) {
         eprintf("wait_for_all_threads failed.");
         exit(status);
     }
 }
 
-void TRC7_double()
+void TRC7_double(const settings &s, const run_state &st)
 {
-    guard_mkdir(make_dcout_dir(instance).c_str(), 0777);
-    init_single_paths();
+    guard_mkdir(make_dcout_dir(s, st.instance).c_str(), 0777);
+    init_single_paths(s, st.instance);
     init_single_stats();
     init_single_refs();
     if (opt_verbose) {
         dump_single_paths();
         dump_single_stats();
     }
-    TRC7_single_start(1);
-    wait_for_singles();
+    TRC7_single_start(s, st, FIRST_JOB);
+    wait_for_singles(s, st.instance);
     sync();
     sleep(1);
     sync();
     sync();
-    for (int k = 2; k <= 5; k++) TRC7_single_start(k);
+    for (int k = 1; k <= SINGLES; k++)
+        if (k != FIRST_JOB) TRC7_single_start(s, st, k);
     if (opt_verbose) dump_single_stats();
-    wait_for_singles();
-    int status = TRC7_double_cleanup();
+    wait_for_singles(s, st.instance);
+    int status = TRC7_double_cleanup(s, st.instance);
     if (status) {
         eprintf("TRC7_double_cleanup failed.");
         // Out of processes half way through the removal: leave nothing that
         // the next iteration's double of this number would stumble over.
-        if (is_resource_status(status)) TRC7_double_destroy();
+        if (is_resource_status(status)) TRC7_double_destroy(s, st.instance);
         exit(status);
     }
     exit(0);

@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-[[noreturn]] static void exec_cpio(const char *dst)
+[[noreturn]] static void exec_cpio(const char *fl_path, const char *dst)
 {
     close(0);
     // The list lives in a world-writable directory: no planted link.
@@ -34,11 +34,11 @@
     exec_tool("/usr/bin/diff", argv);
 }
 
-static void save_core_file()
+static void save_core_file(const std::string &start_cwd)
 {
     struct stat st;
     if (stat("core", &st) == 0) {
-        run_mv("core", strprintf("%s/../core.%d", start_cwd, (int)getpid()).c_str());
+        run_mv("core", strprintf("%s/../core.%d", start_cwd.c_str(), (int)getpid()).c_str());
     } else if (errno != ENOENT) {
         trace_errno("stat('core') failed");
     }
@@ -75,22 +75,22 @@ static void drop_one_file(const char *dir)
     }
 }
 
-void TRC7_single(const single_record *job)
+void TRC7_single(const settings &s, const run_state &st, const single_record *job)
 {
     int status = nuke_directory(job->dst_dir);
     if (status) {
         eprintf("nuke_directory in TRC7_single failed.");
         exit(status);
     }
-    std::string log =
-        strprintf("%s/log/TRC7.%03d.%03d.%d.log", dst_directory, iteration, instance, job->number);
+    std::string log = strprintf("%s/log/TRC7.%03d.%03d.%d.log", s.dst_directory, st.iteration,
+                                st.instance, job->number);
     int fd = init_logfile(log.c_str());
     edup2(fd, 1);
     edup2(fd, 2);
     if (fd > 2) close(fd);
     close_inherited(4);
     guard_mkdir(job->dst_dir, 0777);
-    if (fault_max_instances && instance > fault_max_instances) {
+    if (s.fault_max_instances && st.instance > s.fault_max_instances) {
         eprintf("Too many instances.");
         exit(TRC7_NOFORK);
     }
@@ -105,27 +105,27 @@ void TRC7_single(const single_record *job)
     }
     if (p == 0) {
         guard_chdir(nullptr, job->src_dir);
-        exec_cpio(job->dst_dir);
+        exec_cpio(s.fl_path, job->dst_dir);
     }
     status = guard_wait("cpio");
-    if (status == 0 && fault_cpio == job->number) {
+    if (status == 0 && s.fault_cpio == job->number) {
         trace_p("cpio failed; fault-cpio\n");
         status = 1;
     }
     if (status) {
-        save_core_file();
+        save_core_file(s.start_cwd);
         eprintf("cpio failed.");
         exit(status);
     }
-    if (fault_file_add == job->number) make_file(strprintf("%s/fault", job->dst_dir).c_str());
-    if (fault_file_drop == job->number) drop_one_file(job->dst_dir);
+    if (s.fault_file_add == job->number) make_file(strprintf("%s/fault", job->dst_dir).c_str());
+    if (s.fault_file_drop == job->number) drop_one_file(job->dst_dir);
 
     trace_flush();
     p = ft_fork();
     if (p < 0) exit(fail_fork());
     if (p == 0) exec_diff(job->src_dir, job->dst_dir, job->dcout);
     status = guard_wait("diff");
-    if (status == 0 && fault_diff == job->number) {
+    if (status == 0 && s.fault_diff == job->number) {
         trace_p("diff failed; fault-diff\n");
         status = 1;
     }
@@ -133,7 +133,7 @@ void TRC7_single(const single_record *job)
         eprintf("diff failed.");
         exit(status);
     }
-    if (job->src_dir != src_directory) status = unlink_tbase_ref("ref.src.", job->number);
+    if (job->src_dir != s.src_directory) status = unlink_tbase_ref("ref.src.", job->number);
     // The destination is always a copy of this instance.
     if (status == 0) status = unlink_tbase_ref("ref.dst.", job->number);
     if (status) {

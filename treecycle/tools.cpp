@@ -7,15 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-unsigned tool_retry_pause = 10;
-
-void exec_tool(const char *path, const char *const argv[])
+void exec_tool(const char *path, const char *const argv[], unsigned retry_pause)
 {
     // A full process table makes exec fail with EAGAIN: wait for it to drain.
     for (int attempt = 0; attempt < 10; attempt++) {
         execv(path, const_cast<char *const *>(argv));
         if (errno != EAGAIN) _exit(TRC7_ERROR);
-        sleep(tool_retry_pause);
+        sleep(retry_pause);
     }
     _exit(TRC7_NOEXEC);
 }

@@ -26,34 +26,47 @@ inline bool is_resource_status(int s)
     return s == TRC7_NOFORK || s == TRC7_NOEXEC;
 }
 
-// Settings from the command line (children inherit them through fork).
-extern int opt_commit;
-extern int opt_fsck_any;
-extern int opt_fsck_root;
-extern int disk_reserve;
-extern int processes_per_instance;
-extern int fault_max_instances;
-extern int fault_cpio, fault_diff, fault_file_add, fault_file_drop;
-extern const char *src_directory;
-extern const char *dst_directory;
-extern int max_iterations;
-extern int time_limit;
-extern int instances;
-extern const char *tmp_directory;
-extern char start_cwd[1024];
-extern const char *root_raw_device, *src_raw_device, *dst_raw_device;
-extern const char *src_mount_point, *dst_mount_point;
-extern int pid;
-extern const char *log_tmp_path, *fl_path, *tmp_fsck_1, *tmp_fsck_2, *tmp_fsck_3;
-extern FILE *ftw_dst;
+// The five copy jobs of an instance (its singles), numbered 1 to SINGLES as
+// their trees (tbase.III.K), outputs (dcout.III/PK) and logs are. FIRST_JOB
+// runs alone before the others; its copy is the source of RECOPY_JOB; the
+// others copy the source tree. Tables by job have SINGLES + 1 entries.
+constexpr int SINGLES = 5;
+constexpr int FIRST_JOB = 1;
+constexpr int RECOPY_JOB = 3;
 
-// Run state.
-extern int iteration;
-extern int instance;
-extern time_t start_time;
-extern time_t now;
+// What the command line, autoconfiguration and the derived paths set: filled
+// by main before the run, read-only after (children inherit it by fork).
+struct settings {
+    int opt_commit = 1;
+    int opt_fsck_any = 1;
+    int opt_fsck_root = 1;
+    int disk_reserve = 0;
+    int processes_per_instance = 25;
+    int fault_max_instances = 0;
+    // The job each fault option picked (0: none).
+    int fault_cpio = 0, fault_diff = 0, fault_file_add = 0, fault_file_drop = 0;
+    const char *src_directory = nullptr;
+    const char *dst_directory = nullptr;
+    int max_iterations = 0; // -1: a time limit instead
+    int time_limit = -1;    // seconds; -1: a count of iterations instead
+    int instances = -1;     // the concurrent instances the run starts with
+    const char *tmp_directory = "/var/tmp";
+    std::string start_cwd;
+    const char *root_raw_device = nullptr, *src_raw_device = nullptr, *dst_raw_device = nullptr;
+    const char *src_mount_point = nullptr, *dst_mount_point = nullptr;
+    const char *log_tmp_path = nullptr, *fl_path = nullptr;
+    const char *tmp_fsck_1 = nullptr, *tmp_fsck_2 = nullptr, *tmp_fsck_3 = nullptr;
+};
 
-// One copy job of a double, and the double's tables (index 1 to 5).
+// What changes during the run.
+struct run_state {
+    int pid = 0;       // the driver's: names the work files and the process group
+    int instances = 0; // concurrent instances now: a shortage of processes lowers it
+    int iteration = 0;
+    int instance = 0; // in a double and its singles: the double's number
+};
+
+// One copy job of a double.
 struct single_record {
     int number;
     pid_t child;
@@ -62,16 +75,13 @@ struct single_record {
     const char *dst_dir;
     const char *dcout;
 };
-extern char *tbase[6];
-extern char *dcout[6];
-extern int refcount[6];
-extern single_record single_info[6];
 
 // --- Command line, autoconfiguration and paths (config.cpp) ---
 // Reads the options from argv[1] on; returns the index of the first
 // positional word. *unknown counts the unknown options (each reported).
-int parse_options(int argc, char **argv, int *unknown);
-char *get_directory(const char *path);
+int parse_options(int argc, char **argv, settings &s, int *unknown);
+// path, made absolute from the directory cwd.
+char *get_directory(const std::string &cwd, const char *path);
 // Instances that a given free space (K) and tree size (K) allow; never
 // negative, at most INT_MAX.
 int instances_for_space(long long avail_k, long long used_k);
@@ -83,29 +93,32 @@ int instances_for_processes(long long total, int per_instance);
 int combine_instance_counts(int by_disk, int by_processes);
 // The count the target's free space allows; with the space one instance
 // needs and the space there is, in kilobytes, when asked.
-int autoconfig_instances_by_disk_space(long long *need_k = nullptr, long long *free_k = nullptr);
-int autoconfig_instances_by_processes();
-void make_fs_pathnames();
+int autoconfig_instances_by_disk_space(const settings &s, long long *need_k = nullptr,
+                                       long long *free_k = nullptr);
+int autoconfig_instances_by_processes(const settings &s);
+// The mount points and raw devices of root, source and target.
+void make_fs_pathnames(settings &s);
 // The raw device of a block device name, or the end of the program.
 std::string blk_to_raw(const char *name);
-void make_tmp_filenames();
-void make_source_filename_list();
+// The work files in tmp_directory, named after the driver's pid.
+void make_tmp_filenames(settings &s, int pid);
+void make_source_filename_list(const settings &s);
 
 // --- Iteration driver (driver.cpp) ---
-void TRC7_start();
-void TRC7_repeat();
+void TRC7_start(const settings &s, run_state &st);
+void TRC7_repeat(const settings &s, run_state &st);
 void TRC7_done();
 void trace_event(const char *text);
 
 // --- One instance (instance.cpp) and one copy job (single.cpp) ---
-[[noreturn]] void TRC7_double();
+[[noreturn]] void TRC7_double(const settings &s, const run_state &st);
 int unlink_tbase_ref(const char *name, int k);
-[[noreturn]] void TRC7_single(const single_record *job);
+[[noreturn]] void TRC7_single(const settings &s, const run_state &st, const single_record *job);
 
 // --- Tool processes, guarded calls and status codes (tools.cpp) ---
-// Seconds between the attempts of a tool start (10; tests lower it).
-extern unsigned tool_retry_pause;
-[[noreturn]] void exec_tool(const char *path, const char *const argv[]);
+// Starts a tool, trying again after retry_pause seconds while exec meets a
+// full process table (tests make the pause 0).
+[[noreturn]] void exec_tool(const char *path, const char *const argv[], unsigned retry_pause = 10);
 int run_rm(const char *path);
 int run_mv(const char *from, const char *to);
 int guard_wait(const char *tool);

@@ -5,6 +5,7 @@
 // frames it leaves (the C library declares exit as never throwing).
 #include "libsupport/support.h"
 #include "tests/fuzz/fuzz.h"
+#include "tests/support/libstate.h"
 #include "treecycle/treecycle.h"
 
 #include <cctype>
@@ -13,14 +14,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    program_name = "treecycle";
-    trace1 = stderr;
+    reset_libsupport("treecycle");
+    settings s;
     std::vector<std::string> words = fuzz_words(data, size, "treecycle");
     std::vector<char *> argv = fuzz_argv(words);
     int argc = (int)words.size(), first = 0, unknown = 0;
-    int status = fuzz_call([&] { first = parse_options(argc, argv.data(), &unknown); });
+    int status = fuzz_call([&] { first = parse_options(argc, argv.data(), s, &unknown); });
     CHECK(status == -1 || status == 1);
-    if (status == -1) CHECK(first >= 1 && first <= argc && unknown >= 0 && disk_reserve >= 0);
+    if (status == -1) CHECK(first >= 1 && first <= argc && unknown >= 0 && s.disk_reserve >= 0);
     for (const std::string &w : words) {
         int seconds = -1;
         if (parse_time(w.c_str(), &seconds)) CHECK(seconds >= 0 && seconds <= INT_MAX);

@@ -1,6 +1,7 @@
 // The support library: tracing and error names, command-line words, log and
 // marker files, disk usage and what a child keeps.
 #include "libsupport/support.h"
+#include "tests/support/libstate.h"
 #include "tests/support/process.h"
 #include "tests/support/tmpdir.h"
 
@@ -17,20 +18,8 @@ namespace
 // The library's program-wide state as a program without a log starts it.
 struct Support : ::testing::Test {
     TempDir dir{"support"};
-    void SetUp() override
-    {
-        program_name = "prog";
-        trace1 = stderr;
-        trace2 = nullptr;
-        trace1_fname = trace2_fname = nullptr;
-        opt_verbose = 0;
-    }
-    void TearDown() override
-    {
-        if (trace1 && trace1 != stderr) fclose(trace1);
-        if (trace2) fclose(trace2);
-        trace1 = trace2 = nullptr;
-    }
+    void SetUp() override { reset_libsupport("prog"); }
+    void TearDown() override { reset_libsupport("prog"); }
 };
 
 std::string error_text(int e)

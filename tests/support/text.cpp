@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -25,6 +26,13 @@ std::vector<std::string> split_lines(const std::string &text)
     return lines;
 }
 
+static std::string join_lines(const std::vector<std::string> &lines)
+{
+    std::string text;
+    for (auto &l : lines) text += l + "\n";
+    return text;
+}
+
 bool line_matches(const std::string &line, const std::string &pattern)
 {
     if (pattern.find('<') == std::string::npos) return line == pattern;
@@ -39,18 +47,34 @@ bool line_matches(const std::string &line, const std::string &pattern)
         } else if (pattern.compare(i, 3, "<*>") == 0) {
             re += ".*";
             i += 2;
+        } else if (pattern.compare(i, 4, "<EV>") == 0) {
+            re += "([0-9]+) ([0-9]{14}) (?: {3}[0-9]| {2}[0-9]{2}| [0-9]{3}|[0-9]{4,})"
+                  ":[0-5][0-9]:[0-5][0-9]: ";
+            i += 3;
         } else {
             char c = pattern[i];
             if (strchr("\\^$.|?*+()[]{}", c)) re += '\\';
             re += c;
         }
     }
-    return std::regex_match(line, std::regex(re));
+    std::smatch m;
+    if (!std::regex_match(line, m, std::regex(re))) return false;
+    if (m.size() < 3) return true;
+    // An event's date is the local time of its epoch seconds.
+    time_t t = std::stol(m[1]);
+    char date[32];
+    struct tm tm;
+    strftime(date, sizeof date, "%Y%m%d%H%M%S", localtime_r(&t, &tm));
+    return m[2] == date;
 }
 
 std::string match_output(const std::string &out, const std::vector<std::string> &pattern)
 {
     std::vector<std::string> lines = split_lines(out);
+    if (!pattern.empty() && pattern.back() == "<...>") {
+        if (lines.size() >= pattern.size()) lines.resize(pattern.size() - 1);
+        return match_output(join_lines(lines), {pattern.begin(), pattern.end() - 1});
+    }
     for (size_t i = 0; i < lines.size() || i < pattern.size(); i++) {
         if (i >= lines.size())
             return "output ends before line " + std::to_string(i + 1) + ": [" + pattern[i] + "]";
@@ -61,6 +85,16 @@ std::string match_output(const std::string &out, const std::vector<std::string> 
                    pattern[i] + "]";
     }
     return "";
+}
+
+std::string match_text(const std::string &out, const std::string &tmpl)
+{
+    std::vector<std::string> want = split_lines(tmpl);
+    std::string why = match_output(out, want);
+    bool rest = !want.empty() && want.back() == "<...>";
+    if (why.empty() && !rest && ends_with(out, "\n") != ends_with(tmpl, "\n"))
+        why = "a final newline differs";
+    return why.empty() ? "" : why + "\n--- in:\n" + out;
 }
 
 static std::string source(const std::string &path)
@@ -92,21 +126,35 @@ std::string match_transcript(const std::string &out, const std::string &path, co
 std::vector<RunSpec> runs_in(const std::string &path, const Values &values)
 {
     std::vector<RunSpec> runs;
+    std::string name;
     for (const std::string &line : transcript(path, values)) {
-        if (line.rfind("$ ", 0) == 0) {
+        if (line.rfind("== ", 0) == 0) {
+            name = line.substr(3);
+        } else if (line.rfind("$ ", 0) == 0) {
             RunSpec r;
             r.line = line;
+            r.name = name;
+            name.clear();
             size_t arrow = line.rfind(" => ");
+            r.cmd = line.substr(2, arrow - 2);
             r.status = atoi(line.c_str() + arrow + 4);
             std::istringstream words(line.substr(2, arrow - 2));
             for (std::string w; words >> w;)
                 (r.argv.empty() && contains(w, "=") ? r.env : r.argv).push_back(w == "''" ? "" : w);
             runs.push_back(r);
-        } else if (!runs.empty() && (line.rfind("1>", 0) == 0 || line.rfind("2>", 0) == 0)) {
-            bool open = ends_with(line, "\\c");
-            std::string text = line.substr(std::min<size_t>(3, line.size()));
-            (line[0] == '1' ? runs.back().out : runs.back().err) +=
-                open ? text.substr(0, text.size() - 2) : text + "\n";
+        } else if (!runs.empty() && line.rfind("look$ ", 0) == 0) {
+            runs.back().look = line.substr(6);
+        } else if (!runs.empty()) {
+            RunSpec &r = runs.back();
+            const std::pair<std::string, std::string *> streams[] = {
+                {"1>", &r.out}, {"2>", &r.err}, {"log>", &r.log}, {"look>", &r.seen}};
+            for (auto &[tag, to] : streams) {
+                if (line.rfind(tag, 0) != 0) continue;
+                bool open = ends_with(line, "\\c");
+                std::string text = line.substr(std::min(tag.size() + 1, line.size()));
+                *to += open ? text.substr(0, text.size() - 2) : text + "\n";
+                break;
+            }
         }
     }
     return runs;

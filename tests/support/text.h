@@ -1,9 +1,11 @@
 // Comparing a program's output with what a test expects: line by line
 // against template lines, written in the test or kept as a saved transcript
 // in the source tree. A template line matches when it is equal after its
-// tokens are expanded: <T> a time ("0.01"), <N> a number, <*> anything; a
-// transcript may also hold names of the test's own (<MNT>, <DEV>) that the
-// test fills in.
+// tokens are expanded: <T> a time ("0.01"), <N> a number, <*> anything,
+// <EV> the head of an event line ("EPOCH YYYYMMDDhhmmss hhhh:mm:ss: ", its date
+// the local time of its epoch seconds); a last template line <...> stands for
+// any further lines. A transcript may also hold names of the test's own
+// (<MNT>, <DEV>) that the test fills in.
 #pragma once
 #include <functional>
 #include <string>
@@ -17,6 +19,9 @@ bool line_matches(const std::string &line, const std::string &pattern);
 // Empty when every line of out matches its template line, else a description
 // of the first mismatch.
 std::string match_output(const std::string &out, const std::vector<std::string> &pattern);
+// match_output of out against the lines of tmpl, which must also agree on a
+// final newline (unless it ends in <...>); on a mismatch out follows.
+std::string match_text(const std::string &out, const std::string &tmpl);
 
 using Values = std::vector<std::pair<std::string, std::string>>;
 // text with each name of values replaced by its value.
@@ -35,11 +40,15 @@ std::string match_transcript(const std::string &out, const std::string &path,
 // "$ [NAME=value ...] PROGRAM [ARG ...] => STATUS" ('' is an empty word); its
 // lines of standard output follow as "1> TEXT", of standard error as
 // "2> TEXT", where a TEXT that ends in \c has no line end. "#" lines are notes.
+// For runs of a shell command line with a run log of their own: "== NAME"
+// names the next run; its log's lines follow as "log> TEXT", a command to
+// look at what the run left as "look$ COMMAND", what that shows as "look> TEXT".
 struct RunSpec {
-    std::string line; // the "$" line, to name the run
+    std::string line;      // the "$" line, to name the run
+    std::string name, cmd; // cmd: the "$" line's text before " => "
     std::vector<std::string> env, argv;
     int status = 0;
-    std::string out, err;
+    std::string out, err, log, look, seen;
 };
 std::vector<RunSpec> runs_in(const std::string &path, const Values &values = {});
 

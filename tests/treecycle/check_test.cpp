@@ -4,6 +4,7 @@
 // checks run with raw devices set directly, against the stand-in checker.
 #include "libsupport/support.h"
 #include "tests/support/fakefsck.h"
+#include "tests/support/libstate.h"
 #include "tests/support/process.h"
 #include "tests/support/text.h"
 #include "tests/support/tmpdir.h"
@@ -20,23 +21,21 @@ struct Checks : ::testing::Test {
     TempDir tmp{"tcchk"};
     FakeFsck fsck;
     std::string o[3]; // the output files of the checks
+    settings s;
+    run_state st; // no instances: an iteration is the checks alone
     void SetUp() override
     {
         if (!ns.ok()) GTEST_SKIP() << ns.error;
         ASSERT_TRUE(fsck.install(ns, tmp / "fake"));
-        program_name = "treecycle";
-        trace1 = stderr;
+        reset_libsupport("treecycle");
         for (int k = 0; k < 3; k++) o[k] = tmp / ("fsck." + std::to_string(k + 1));
-        tmp_fsck_1 = o[0].c_str();
-        tmp_fsck_2 = o[1].c_str();
-        tmp_fsck_3 = o[2].c_str();
-        src_mount_point = "/S";
-        dst_mount_point = "/D";
-        // An iteration without instances is the checks alone.
+        s.tmp_fsck_1 = o[0].c_str();
+        s.tmp_fsck_2 = o[1].c_str();
+        s.tmp_fsck_3 = o[2].c_str();
+        s.src_mount_point = "/S";
+        s.dst_mount_point = "/D";
+        s.max_iterations = 1;
         make_dirs(tmp / "run");
-        instances = 0;
-        max_iterations = 1;
-        time_limit = -1;
     }
 };
 
@@ -69,18 +68,18 @@ TEST_F(Checks, WhichFileSystemsAreCheckedAndWhatAFailureSays)
     };
     for (auto &c : cases) {
         auto dev = [](const char *d) { return *d == '-' ? nullptr : d; };
-        root_raw_device = dev(c.root);
-        src_raw_device = dev(c.src);
-        dst_raw_device = dev(c.dst);
-        opt_fsck_any = c.fsck_any;
-        opt_fsck_root = c.fsck_root;
+        s.root_raw_device = dev(c.root);
+        s.src_raw_device = dev(c.src);
+        s.dst_raw_device = dev(c.dst);
+        s.opt_fsck_any = c.fsck_any;
+        s.opt_fsck_root = c.fsck_root;
         fsck.set(healthy_report(c.healthy, *c.healthy == 'R' ? "/" : "/" + std::string(c.healthy)),
                  c.status, c.signal);
         fsck.forget();
         std::string err, run = tmp / "run";
-        int st = in_child(
+        int status = in_child(
             [&] {
-                if (chdir(run.c_str()) == 0) TRC7_repeat();
+                if (chdir(run.c_str()) == 0) TRC7_repeat(s, st);
             },
             nullptr, &err);
         // "R <tmp>/fsck.1\n" reads "R 1,".
@@ -89,7 +88,7 @@ TEST_F(Checks, WhichFileSystemsAreCheckedAndWhatAFailureSays)
         std::replace(runs.begin(), runs.end(), '\n', ',');
         std::string what = std::string(c.root) + c.src + c.dst + " healthy " + c.healthy;
         EXPECT_EQ(runs, c.runs) << what;
-        EXPECT_EQ(st, contains(c.end, "complete") ? 0 : 1) << what;
+        EXPECT_EQ(status, contains(c.end, "complete") ? 0 : 1) << what;
         EXPECT_TRUE(ends_with(err, c.end)) << what << ": " << err;
     }
 }
@@ -106,19 +105,19 @@ TEST_F(Checks, RawDevicesAndMountPoints)
     std::string mp = tmp / "mnt", sub = mp + "/sub";
     ASSERT_TRUE(ns.tmpfs(mp, "/dev/dsk/c0t3d0s6", "size=1m"));
     make_dirs(sub);
-    src_directory = mp.c_str();
-    dst_directory = "/nonexistent";
-    EXPECT_EXIT(make_fs_pathnames(), ::testing::ExitedWithCode(1),
+    s.src_directory = mp.c_str();
+    s.dst_directory = "/nonexistent";
+    EXPECT_EXIT(make_fs_pathnames(s), ::testing::ExitedWithCode(1),
                 "^treecycle: stat\\('/nonexistent'\\) failed; 2=\\[ENOENT\\] No such file or "
                 "directory\ntreecycle: !ERROR: filesystem_of\\('/nonexistent'\\) failed; NULL "
                 "result\\.\n$");
-    dst_directory = sub.c_str();
-    make_fs_pathnames();
-    EXPECT_EQ(root_raw_device, nullptr);
-    EXPECT_EQ(src_raw_device, nullptr);
-    EXPECT_EQ(dst_raw_device, nullptr);
-    EXPECT_EQ(src_mount_point, mp);
-    EXPECT_EQ(dst_mount_point, mp);
+    s.dst_directory = sub.c_str();
+    make_fs_pathnames(s);
+    EXPECT_EQ(s.root_raw_device, nullptr);
+    EXPECT_EQ(s.src_raw_device, nullptr);
+    EXPECT_EQ(s.dst_raw_device, nullptr);
+    EXPECT_EQ(s.src_mount_point, mp);
+    EXPECT_EQ(s.dst_mount_point, mp);
 }
 
 } // namespace

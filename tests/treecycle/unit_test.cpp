@@ -1,6 +1,7 @@
 // The status protocol, the tool helpers and the arithmetic of the command
 // line, with real child processes and real files.
 #include "libsupport/support.h"
+#include "tests/support/libstate.h"
 #include "tests/support/process.h"
 #include "tests/support/text.h"
 #include "tests/support/tmpdir.h"
@@ -16,19 +17,9 @@
 
 namespace
 {
-// The program-wide state these tests touch, as main leaves it.
 struct Tc : ::testing::Test {
     TempDir t{"tc"};
-    void SetUp() override
-    {
-        program_name = "treecycle";
-        trace1 = stderr;
-        trace2 = nullptr;
-        trace2_fname = nullptr;
-        opt_commit = 1;
-        fault_cpio = fault_diff = fault_file_add = fault_file_drop = 0;
-        tool_retry_pause = 10;
-    }
+    void SetUp() override { reset_libsupport("treecycle"); }
 };
 
 // A child for the code under test to wait for: it exits with `how`, or is
@@ -113,7 +104,6 @@ TEST_F(Tc, GuardedCallsAndTools)
 TEST_F(Tc, ToolStartRetriesOnlyAShortage)
 {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to change user";
-    tool_retry_pause = 0;
     // The user must already run a process when the tool's child becomes it.
     fflush(nullptr);
     pid_t holder = fork();
@@ -127,7 +117,7 @@ TEST_F(Tc, ToolStartRetriesOnlyAShortage)
         if (setrlimit(RLIMIT_NPROC, &rl) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
             _exit(99);
         const char *argv[] = {"true", nullptr};
-        exec_tool("/bin/true", argv);
+        exec_tool("/bin/true", argv, 0);
     });
     kill(holder, SIGKILL);
     waitpid(holder, nullptr, 0);
