@@ -10,8 +10,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sstream>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -240,4 +242,51 @@ bool has_ended(pid_t pid)
 {
     std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
     return stat.empty() || contains(stat, ") Z ");
+}
+
+bool asleep_in(pid_t pid, long nr, double timeout_s)
+{
+    std::string proc = "/proc/" + std::to_string(pid);
+    auto asleep = [&] {
+        return contains(read_file(proc + "/stat"), ") S ") &&
+               read_file(proc + "/syscall").rfind(std::to_string(nr) + " ", 0) == 0;
+    };
+    return poll_until(timeout_s, [&] { return asleep() && (usleep(100000), asleep()); });
+}
+
+int bound_socket(int port, bool listening)
+{
+    int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 a{AF_INET6, htons(port), 0, in6addr_loopback, 0};
+    if (bind(fd, (sockaddr *)&a, sizeof a) == 0 && (!listening || listen(fd, 1) == 0)) return fd;
+    close(fd);
+    return -1;
+}
+
+int free_port()
+{
+    // Apart from the ports of other test programs running at the same time.
+    static int next = 20000 + getpid() % 1000 * 10;
+    for (int fd;; next++)
+        if ((fd = bound_socket(next, false)) >= 0) return close(fd), next++;
+}
+
+Spawned::Spawned(std::vector<std::string> argv, const std::function<void()> &in_child)
+{
+    if (argv[0].find('/') == std::string::npos) argv[0] = bin_path(argv[0]);
+    pid = spawn(argv, "", dir / "out", dir / "err", in_child);
+}
+
+std::vector<pid_t> Spawned::children(size_t n, double timeout_s) const
+{
+    std::vector<pid_t> v;
+    poll_until(timeout_s, [&] { return (v = children_of(pid)).size() == n; });
+    return v;
+}
+
+void Spawned::expect(const RunSpec &run, double timeout_s)
+{
+    EXPECT_EQ(wait_for(pid, timeout_s, SIGKILL), run.status) << run.line;
+    EXPECT_EQ(match_output(out(), split_lines(run.out)), "") << run.line;
+    EXPECT_EQ(match_output(err(), split_lines(run.err)), "") << run.line;
 }

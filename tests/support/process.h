@@ -3,6 +3,7 @@
 // (spawn, then wait_for).
 #pragma once
 #include "tests/support/text.h"
+#include "tests/support/tmpdir.h"
 
 #include <csignal>
 #include <functional>
@@ -70,3 +71,33 @@ bool wait_lock_waiter(const std::string &path, double timeout_s = 10);
 void kill_in_turn(pid_t pid, const std::vector<int> &sigs, int gap_us);
 // Whether pid is gone or a zombie (ended, not yet waited for by its parent).
 bool has_ended(pid_t pid);
+// Whether pid is asleep in the system call numbered nr (SYS_... of
+// <sys/syscall.h>), and still is a tenth of a second later; false when it
+// is not so within timeout_s.
+bool asleep_in(pid_t pid, long nr, double timeout_s = 30);
+
+// A TCP socket bound to ::1 at port (listening when asked), or -1.
+int bound_socket(int port, bool listening);
+// A port of ::1 that nothing holds, below the range the kernel gives
+// clients; each call gives another.
+int free_port();
+
+// A program running in the background while the test plays its peers or
+// signals it: started with spawn, its standard output and error in files of
+// its own directory; killed if it still runs when the object goes.
+struct Spawned {
+    TempDir dir{"spawned"};
+    pid_t pid;
+    // argv[0] is a path, or the name of a program built into build/bin.
+    explicit Spawned(std::vector<std::string> argv, const std::function<void()> &in_child = {});
+    ~Spawned() { wait_for(pid, 1, SIGKILL); }
+    std::string out() const { return read_file(dir / "out"); }
+    std::string err() const { return read_file(dir / "err"); }
+    // Its children in the order of their start, once there are n (as many
+    // as there are after timeout_s).
+    std::vector<pid_t> children(size_t n, double timeout_s = 30) const;
+    // Waits for its end (killing it after timeout_s) and expects the status
+    // of run, and its output and error to match those of run line by line
+    // as templates (match_output).
+    void expect(const RunSpec &run, double timeout_s = 60);
+};
