@@ -12,11 +12,6 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-unsigned char *wbuf, *rbuf;
-static int test_fd = -1;
-static size_seq seq;
-static int raw_block = 512; // raw-disk mode: the slice's transfer unit
-
 void report_error(const char *text)
 {
     printf("\n!ERROR: ");
@@ -50,19 +45,20 @@ static void report_mismatch(long long at, unsigned char expect, unsigned char go
     report_condition(msg);
 }
 
-void compare(long long len, long long offset)
+void compare(const RunState &run, long long len, long long offset)
 {
-    if (memcmp(wbuf, rbuf, (size_t)len) == 0) return;
+    if (memcmp(run.wbuf, run.rbuf, (size_t)len) == 0) return;
     long long i = 0;
-    while (wbuf[i] == rbuf[i]) i++;
-    report_mismatch(offset + i, wbuf[i], rbuf[i]);
+    while (run.wbuf[i] == run.rbuf[i]) i++;
+    report_mismatch(offset + i, run.wbuf[i], run.rbuf[i]);
 }
 
 // A file's chunk is one byte value throughout (fill_chunk), so it is checked
 // in place: the first byte against the value, the rest against the chunk
 // shifted by one. The expected chunk is never built.
-void compare_fill(long long len, long long offset, unsigned char expect)
+void compare_fill(const RunState &run, long long len, long long offset, unsigned char expect)
 {
+    const unsigned char *rbuf = run.rbuf;
     if (rbuf[0] == expect && memcmp(rbuf, rbuf + 1, (size_t)len - 1) == 0) return;
     long long i = 0;
     while (rbuf[i] == expect) i++;
@@ -71,81 +67,82 @@ void compare_fill(long long len, long long offset, unsigned char expect)
 
 // Raw transfers are whole blocks of the slice: 512 bytes as designed, or
 // the slice's own logical block when it is larger.
-static long long round_raw(long long n)
+static long long round_raw(const RunState &run, long long n)
 {
-    long long unit = raw_block > 512 ? raw_block : 512;
+    long long unit = run.raw_block > 512 ? run.raw_block : 512;
     return n < unit ? unit : n / unit * unit;
 }
 
 // Sizes are 64-bit, so large ranges neither overflow nor run forever; the
 // sequence ends once the size passes the maximum.
-void next_sizes(size_seq *s)
+void next_sizes(const Settings &set, RunState *run)
 {
-    if (nrandom) {
-        s->incr += rand() % max_filesz;
-        s->transfer += rand() % max_transz;
+    size_seq *s = &run->seq;
+    if (set.nrandom) {
+        s->incr += rand() % set.max_filesz;
+        s->transfer += rand() % set.max_transz;
     } else {
         s->incr *= 2;
         s->transfer *= 2;
     }
-    if (s->incr == 0) s->incr = file_incr;
-    if (s->transfer <= 0 || s->transfer > max_transz) s->transfer = min_transz;
-    if (d_option) s->incr = round_raw(s->incr);
+    if (s->incr == 0) s->incr = set.file_incr;
+    if (s->transfer <= 0 || s->transfer > set.max_transz) s->transfer = set.min_transz;
+    if (set.d_option) s->incr = round_raw(*run, s->incr);
     s->size += s->incr;
-    if (s->size > max_filesz) s->size = 0;
+    if (s->size > set.max_filesz) s->size = 0;
 }
 
-static void raw_preread(const mlist_entry *mp)
+static void raw_preread(const Settings &set, const RunState &run, const mlist_entry *mp)
 {
     int fd = raw_open(mp->device.c_str(), O_RDONLY);
     if (fd < 0) open_failed(mp->device);
-    long long want = (max_filesz + raw_block - 1) / raw_block * raw_block;
-    ssize_t n = read(fd, wbuf, (size_t)want);
+    long long want = (set.max_filesz + run.raw_block - 1) / run.raw_block * run.raw_block;
+    ssize_t n = read(fd, run.wbuf, (size_t)want);
     if (n != want) {
         printf("%s%s\n", "!ERROR: read", strerror(errno));
         exit(1);
     }
     close(fd);
-    if (!silent) {
+    if (!set.silent) {
         int nonzero = 0, zero = 0;
-        for (long long i = 0; i < max_filesz; i++) (wbuf[i] ? nonzero : zero)++;
+        for (long long i = 0; i < set.max_filesz; i++) (run.wbuf[i] ? nonzero : zero)++;
         printf("\tPre-Read Raw Disk: char %d null %d\n", nonzero, zero);
     }
 }
 
-void io_setup(const mlist_entry *mp)
+void io_setup(const Settings &set, RunState *run, const mlist_entry *mp)
 {
-    if (!wbuf) {
-        if (d_option) {
+    if (!run->wbuf) {
+        if (set.d_option) {
             int fd = open(mp->device.c_str(), O_RDONLY);
             if (fd >= 0) {
-                raw_block = disk_block_size(fd);
+                run->raw_block = disk_block_size(fd);
                 close(fd);
             }
         }
         // Raw reads are whole blocks, which may run past the sizes asked for.
-        long long wlen = d_option ? max_filesz + raw_block : max_transz;
-        long long rlen = d_option ? max_transz + raw_block : max_transz;
-        wbuf = (unsigned char *)raw_alloc((size_t)wlen);
-        rbuf = (unsigned char *)raw_alloc((size_t)rlen);
-        if (!wbuf || !rbuf) {
+        long long wlen = set.d_option ? set.max_filesz + run->raw_block : set.max_transz;
+        long long rlen = set.d_option ? set.max_transz + run->raw_block : set.max_transz;
+        run->wbuf = (unsigned char *)raw_alloc((size_t)wlen);
+        run->rbuf = (unsigned char *)raw_alloc((size_t)rlen);
+        if (!run->wbuf || !run->rbuf) {
             printf("%s%s\n", "!ERROR: malloc", strerror(errno));
             exit(1);
         }
     }
-    if (d_option) raw_preread(mp);
+    if (set.d_option) raw_preread(set, *run, mp);
 }
 
-static std::string test_file(const mlist_entry *mp)
+static std::string test_file(const Settings &set, const mlist_entry *mp)
 {
-    return test_dir(mp) + "/test_file";
+    return test_dir(set, mp) + "/test_file";
 }
 
-static int open_target(const mlist_entry *mp, bool for_write)
+static int open_target(const Settings &set, const mlist_entry *mp, bool for_write)
 {
-    if (d_option) return raw_open(mp->device.c_str(), for_write ? O_RDWR : O_RDONLY);
+    if (set.d_option) return raw_open(mp->device.c_str(), for_write ? O_RDWR : O_RDONLY);
     // A link planted at the test file's path is not followed.
-    return open(test_file(mp).c_str(), (for_write ? O_RDWR | O_CREAT : O_RDONLY) | O_NOFOLLOW,
+    return open(test_file(set, mp).c_str(), (for_write ? O_RDWR | O_CREAT : O_RDONLY) | O_NOFOLLOW,
                 0666);
 }
 
@@ -154,31 +151,33 @@ static unsigned char chunk_byte(long long chunk)
     return (unsigned char)((getpid() + chunk) & 0xff);
 }
 
-static void fill_chunk(long long len, long long chunk)
+static void fill_chunk(RunState *run, long long len, long long chunk)
 {
-    memset(wbuf, chunk_byte(chunk), (size_t)len);
+    memset(run->wbuf, chunk_byte(chunk), (size_t)len);
 }
 
 // In raw-disk mode wbuf moves along the slice's pre-read data, chunk by
 // chunk, and is put back at its start after each file.
-int fs_write(const mlist_entry *mp, const io_engine *eng, long long *size, long long *transfer)
+int fs_write(const Settings &set, RunState *run, const mlist_entry *mp, const io_engine *eng,
+             long long *size, long long *transfer)
 {
+    size_seq &seq = run->seq;
     if (seq.size == 0) {
-        seq = {min_filesz, file_incr, min_transz};
+        seq = {set.min_filesz, set.file_incr, set.min_transz};
         return 0;
     }
-    if (seq.size == -1) seq = {min_filesz, file_incr, min_transz};
-    test_fd = open_target(mp, true);
-    if (test_fd < 0) open_failed(d_option ? mp->device : test_file(mp));
-    if (d_option) {
-        seq.size = round_raw(seq.size);
-        seq.transfer = round_raw(seq.transfer);
+    if (seq.size == -1) seq = {set.min_filesz, set.file_incr, set.min_transz};
+    int test_fd = open_target(set, mp, true);
+    if (test_fd < 0) open_failed(set.d_option ? mp->device : test_file(set, mp));
+    if (set.d_option) {
+        seq.size = round_raw(*run, seq.size);
+        seq.transfer = round_raw(*run, seq.transfer);
     }
-    if (!silent)
+    if (!set.silent)
         printf("%s File Size %lld: Transfer %lld: Incr %lld\n", eng->write_label, seq.size,
                seq.transfer, seq.incr);
     void *map = nullptr;
-    if (m_option) {
+    if (set.m_option) {
         // The file gets its full size first, so all of it can be mapped.
         lseek(test_fd, seq.size - 1, SEEK_SET);
         if (write(test_fd, "a", 1)) { /* a raw slice refuses the odd byte; harmless */
@@ -190,52 +189,54 @@ int fs_write(const mlist_entry *mp, const io_engine *eng, long long *size, long 
             exit(1);
         }
     }
-    unsigned char *const start = wbuf;
+    unsigned char *const start = run->wbuf;
     long long chunk = 0;
     for (long long off = 0; off < seq.size; off += seq.transfer, chunk++) {
         long long len = seq.size - off < seq.transfer ? seq.size - off : seq.transfer;
-        if (!d_option) fill_chunk(len, chunk);
-        ssize_t n = eng->write(test_fd, wbuf, (size_t)len, (off_t)off);
+        if (!set.d_option) fill_chunk(run, len, chunk);
+        ssize_t n = eng->write(test_fd, run->wbuf, (size_t)len, (off_t)off);
         if (n == -1) {
             // A server that maps root to nobody refuses the superuser's first
             // write; that ends the cycle quietly. Raw slices have no type.
-            if (off == 0 && getuid() == 0 && !d_option && fs_family(mp->fstype) == "nfs") return 0;
+            if (off == 0 && getuid() == 0 && !set.d_option && fs_family(mp->fstype) == "nfs")
+                return 0;
             report_error("write");
         }
         if (n != len) report_condition("write: premature EOF");
-        if (d_option) wbuf += len;
+        if (set.d_option) run->wbuf += len;
     }
-    if (m_option && munmap(map, (size_t)seq.size) != 0) {
+    if (set.m_option && munmap(map, (size_t)seq.size) != 0) {
         printf("%s%s\n", "!ERROR: munmap", strerror(errno));
         exit(1);
     }
     // The file must reach the device: a device that fails under a file system
     // would otherwise go unseen, the data read back from memory.
-    if (!d_option && fsync(test_fd) != 0) report_error("fsync");
+    if (!set.d_option && fsync(test_fd) != 0) report_error("fsync");
     close(test_fd);
     *size = seq.size;
     *transfer = seq.transfer;
-    next_sizes(&seq);
-    wbuf = start;
+    next_sizes(set, run);
+    run->wbuf = start;
     return 1;
 }
 
-void fs_read(const mlist_entry *mp, const io_engine *eng, long long size, long long transfer)
+void fs_read(const Settings &set, RunState *run, const mlist_entry *mp, const io_engine *eng,
+             long long size, long long transfer)
 {
-    if (!silent) printf(eng->read_label, size);
-    test_fd = open_target(mp, false);
-    if (test_fd < 0) open_failed(d_option ? mp->device : test_file(mp));
-    unsigned char *const start = wbuf;
+    if (!set.silent) printf(eng->read_label, size);
+    int test_fd = open_target(set, mp, false);
+    if (test_fd < 0) open_failed(set.d_option ? mp->device : test_file(set, mp));
+    unsigned char *const start = run->wbuf;
     long long chunk = 0;
     for (long long off = 0; off < size; off += transfer, chunk++) {
         long long len = size - off < transfer ? size - off : transfer;
-        ssize_t n = eng->read(test_fd, rbuf, (size_t)len, (off_t)off);
+        ssize_t n = eng->read(test_fd, run->rbuf, (size_t)len, (off_t)off);
         if (n == -1) report_error("read");
         if (n != len) report_condition("read: premature EOF");
-        if (!nobyte_compare && d_option) compare(len, off);
-        if (!nobyte_compare && !d_option) compare_fill(len, off, chunk_byte(chunk));
-        if (d_option) wbuf += len;
+        if (!set.nobyte_compare && set.d_option) compare(*run, len, off);
+        if (!set.nobyte_compare && !set.d_option) compare_fill(*run, len, off, chunk_byte(chunk));
+        if (set.d_option) run->wbuf += len;
     }
     close(test_fd);
-    wbuf = start;
+    run->wbuf = start;
 }

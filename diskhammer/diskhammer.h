@@ -1,24 +1,38 @@
 // diskhammer: file-system and raw-disk I/O stress.
 //
-// Settings are program-wide and set once by the command line; the target
-// list comes from the mount table; the test passes run one child per I/O
-// engine and time it.
+// The command line fills the settings once; the target list comes from the
+// mount table; the test passes run one child per I/O engine and time it.
 #pragma once
 #include "diskhammer/engine.h"
 
 #include <cstdint>
 #include <string>
-#include <sys/types.h>
+#include <sys/times.h>
 
 struct mount_entry;
+struct Settings;
 
-// Settings.
-extern int R_option, L_option, A_option, d_option;
-extern const char *device_only;
-extern const char *io_target;
-extern long long min_filesz, max_filesz, min_transz, max_transz, file_incr;
-extern int num_tests, m_option, nobyte_compare, nrandom, silent, one_partition_only;
-extern int dir_id;
+// Decides whether a mount-table entry becomes a target.
+typedef int (*mlist_selector)(const Settings &set, const mount_entry &e);
+int mlist_select_rw(const Settings &set, const mount_entry &e);
+int mlist_select_ufs_rw(const Settings &set, const mount_entry &e);
+int mlist_select_nfs_rw(const Settings &set, const mount_entry &e);
+int mlist_select_tmpfs_rw(const Settings &set, const mount_entry &e);
+
+// What the command line sets: filled once by parse_options, then only read.
+struct Settings {
+    int R_option = 0, L_option = 0, A_option = 0; // the engines to run (all when none is given)
+    int d_option = 0;                             // raw-disk mode
+    const char *device_only = nullptr;            // -D: the only file system, or the raw slice
+    const char *io_target = "File System";        // the banners' word
+    long long min_filesz = 1048576, max_filesz = 4194304;
+    long long min_transz = 1024, max_transz = 65536;
+    long long file_incr = 1024;
+    int num_tests = 2, m_option = 0, nobyte_compare = 0, nrandom = 0, silent = 0;
+    int one_partition_only = 0;
+    int dir_id = 0;                          // the process id, in the test directory's name
+    mlist_selector select = mlist_select_rw; // -F
+};
 
 // One engine's totals on one target, in clock ticks.
 struct pass_times {
@@ -35,55 +49,59 @@ struct mlist_entry {
     mlist_entry *next;
 };
 
-typedef int (*mlist_selector)(const mount_entry &);
-
-// The command line (options.cpp): reads the options into the settings and
-// gives the target selector; an option error prints the usage and exits 1.
-mlist_selector parse_options(int argc, char **argv);
-extern const char raw_slice_msg[];
-
-// Options, sizes and the target list (mlist.cpp).
-int is_mode(const char *path, mode_t type);
-void parse_min_max(const char *text, long long *min, long long *max);
-long long get_rawsize(const char *device);
-long long get_fssize(const char *path);
-int mlist_select(const mount_entry &e, const char *type, const char *opt);
-int mlist_select_rw(const mount_entry &e);
-int mlist_select_ufs_rw(const mount_entry &e);
-int mlist_select_nfs_rw(const mount_entry &e);
-int mlist_select_tmpfs_rw(const mount_entry &e);
-// The list's records live until the program exits: mlist_first holds them
-// for the whole run, so that a leak checker sees them as held.
-extern mlist_entry *mlist_first;
-mlist_entry *mlist_get(mlist_selector select);
-void print_mlist(mlist_entry *first);
-
-// All passes over the list, then the final report (passes.cpp).
-int test_execute(mlist_entry *first);
-// "%s/fs_testdir.%d" of a target.
-std::string test_dir(const mlist_entry *mp);
-
-// The cycles of one child (cycles.cpp). wbuf holds the expected data, rbuf
-// what was read back.
-extern unsigned char *wbuf, *rbuf;
-// The buffers on first use and, in raw-disk mode, the slice's pre-read.
-void io_setup(const mlist_entry *mp);
-// Writes the file of the next size through the engine; 0 when the sequence
-// is exhausted (it then starts again).
-int fs_write(const mlist_entry *mp, const io_engine *eng, long long *size, long long *transfer);
-void fs_read(const mlist_entry *mp, const io_engine *eng, long long size, long long transfer);
-void compare(long long len, long long offset);
-void compare_fill(long long len, long long offset, unsigned char expect);
-[[noreturn]] void report_error(const char *text);
-
 // A child's size sequence: current file size (-1 before the first cycle, 0
 // when exhausted), increment and transfer size; next_sizes makes one step.
 struct size_seq {
     long long size = -1, incr = 0, transfer = -1;
 };
-void next_sizes(size_seq *s);
+
+// What changes during a run.
+struct RunState {
+    // The target list. Its records live until the program exits: held here
+    // for the whole run, so that a leak checker sees them as held.
+    mlist_entry *mlist_first = nullptr;
+    // The cycles' buffers: wbuf holds the expected data, rbuf what was read back.
+    unsigned char *wbuf = nullptr, *rbuf = nullptr;
+    int raw_block = 512; // raw-disk mode: the slice's transfer unit
+    size_seq seq;        // the child's sizes
+    // The clock when the engine's child under way was started.
+    struct tms start_time = {};
+    clock_t start_real = 0;
+};
+
+// The command line (options.cpp): the settings, with the checks of -d and -D;
+// an option error prints its message (or the usage) and exits 1.
+Settings parse_options(int argc, char **argv);
+// A min:max size range of -f or -t; exits 1 when it is not one.
+void parse_min_max(const char *text, long long *min, long long *max);
+
+// Sizes and the target list (mlist.cpp).
+long long get_rawsize(const char *device);
+long long get_fssize(const char *path);
+int mlist_select(const Settings &set, const mount_entry &e, const char *type, const char *opt);
+mlist_entry *mlist_get(const Settings &set);
+void print_mlist(const Settings &set, const mlist_entry *first);
+
+// All passes over run->mlist_first, then the final report (passes.cpp).
+int test_execute(const Settings &set, RunState *run);
+// "%s/fs_testdir.%d" of a target.
+std::string test_dir(const Settings &set, const mlist_entry *mp);
+
+// The cycles of one child (cycles.cpp).
+// The buffers on first use and, in raw-disk mode, the slice's pre-read.
+void io_setup(const Settings &set, RunState *run, const mlist_entry *mp);
+// Writes the file of the next size through the engine; 0 when the sequence
+// is exhausted (it then starts again).
+int fs_write(const Settings &set, RunState *run, const mlist_entry *mp, const io_engine *eng,
+             long long *size, long long *transfer);
+void fs_read(const Settings &set, RunState *run, const mlist_entry *mp, const io_engine *eng,
+             long long size, long long transfer);
+void compare(const RunState &run, long long len, long long offset);
+void compare_fill(const RunState &run, long long len, long long offset, unsigned char expect);
+[[noreturn]] void report_error(const char *text);
+void next_sizes(const Settings &set, RunState *run);
 
 // Timing of the children and the final report (timing.cpp).
-void time_setup();
-void time_cleanup(mlist_entry *mp, int engine);
-void timing_report(const mlist_entry *first);
+void time_setup(RunState *run);
+void time_cleanup(const Settings &set, const RunState &run, mlist_entry *mp, int engine);
+void timing_report(const Settings &set, const mlist_entry *first);

@@ -25,6 +25,6 @@ static ssize_t async_read(int fd, void *buf, size_t len, off_t offset)
     return finish(aioread(fd, buf, len, offset, SEEK_SET, &res), &res);
 }
 
-const io_engine async_engine = {
-    "Async I/O", "\tWrite Async I/O:", "\tRead  Async I/O: File Size %lld\n",
-    &A_option,   async_write,          async_read};
+const io_engine async_engine = {"Async I/O",
+                                "\tWrite Async I/O:", "\tRead  Async I/O: File Size %lld\n",
+                                async_write, async_read};

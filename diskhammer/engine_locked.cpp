@@ -26,6 +26,6 @@ static ssize_t locked_read(int fd, void *buf, size_t len, off_t)
     return n;
 }
 
-const io_engine locked_engine = {
-    "Record Locked I/O", "\tWrite Lock  I/O:", "\tRead  Lock  I/O: File Size %lld\n",
-    &L_option,           locked_write,         locked_read};
+const io_engine locked_engine = {"Record Locked I/O",
+                                 "\tWrite Lock  I/O:", "\tRead  Lock  I/O: File Size %lld\n",
+                                 locked_write, locked_read};

@@ -12,8 +12,6 @@ static ssize_t regular_read(int fd, void *buf, size_t len, off_t)
     return read(fd, buf, len);
 }
 
-const io_engine regular_engine = {
-    "Regular I/O", "\tWrite Reg   I/O:", "\tRead  Reg   I/O: File Size %lld\n",
-    &R_option,     regular_write,        regular_read};
-
-const io_engine *const engines[ENGINE_COUNT] = {&regular_engine, &locked_engine, &async_engine};
+const io_engine regular_engine = {"Regular I/O",
+                                  "\tWrite Reg   I/O:", "\tRead  Reg   I/O: File Size %lld\n",
+                                  regular_write, regular_read};

@@ -13,11 +13,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-static mlist_entry *master_mp; // the target under test, for the interrupt handler
+// At file scope because the stop and interrupt handlers reach them: the
+// settings, the target under test and the engine's child under way (or 0).
+static const Settings *stop_set;
+static mlist_entry *master_mp;
+static volatile pid_t running_child;
 
-std::string test_dir(const mlist_entry *mp)
+std::string test_dir(const Settings &set, const mlist_entry *mp)
 {
-    return mp->mountp + "/fs_testdir." + std::to_string(dir_id);
+    return mp->mountp + "/fs_testdir." + std::to_string(set.dir_id);
 }
 
 static std::string shell_quote(const std::string &s)
@@ -34,10 +38,10 @@ static std::string shell_quote(const std::string &s)
 
 // The mount point comes from the mount table and may hold blanks or shell
 // characters: quoted, only the test directory can go.
-static void test_cleanup(const mlist_entry *mp)
+static void test_cleanup(const Settings &set, const mlist_entry *mp)
 {
-    if (d_option) return;
-    std::string cmd = "rm -rf " + shell_quote(test_dir(mp));
+    if (set.d_option) return;
+    std::string cmd = "rm -rf " + shell_quote(test_dir(set, mp));
     fflush(stdout);
     if (system(cmd.c_str()) == -1) {
         printf("!ERROR: ");
@@ -50,14 +54,13 @@ static void intr_handler(int)
 {
     time_t now = time(nullptr);
     printf("!! Stress Test Interrupted at %s!!\n", ctime(&now));
-    if (master_mp) test_cleanup(master_mp);
+    if (master_mp) test_cleanup(*stop_set, master_mp);
     exit(0);
 }
 
 // The signals that end the parent: its own interrupt, termination, hang-up,
 // and a write to an output that has gone (`diskhammer ... | head -1`).
 static const int stop_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
-static volatile pid_t running_child; // the engine's child under way, or 0
 
 // Held while a test directory is made and while a child is started, so that
 // the parent knows what to clean up whenever one of them arrives.
@@ -79,7 +82,7 @@ static void parent_stop(int)
         while (waitpid(running_child, nullptr, 0) < 0 && errno == EINTR) {
         }
     }
-    if (master_mp) test_cleanup(master_mp);
+    if (master_mp) test_cleanup(*stop_set, master_mp);
     _exit(1);
 }
 
@@ -99,25 +102,25 @@ static bool own_directory(const std::string &dir)
     return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
 }
 
-static int test_setup(mlist_entry *mp)
+static int test_setup(const Settings &set, RunState *run, mlist_entry *mp)
 {
     if (mp->skip) return 0;
     long long avail;
-    if (d_option) {
+    if (set.d_option) {
         avail = get_rawsize(mp->device.c_str());
         printf("Raw device %s : Avail %lld nbytes.\n", mp->device.c_str(), avail);
     } else {
         avail = get_fssize(mp->mountp.c_str());
         printf("File System: %s : Avail %lld nbytes\n", mp->mountp.c_str(), avail);
     }
-    if (avail < max_filesz) {
+    if (avail < set.max_filesz) {
         printf("File System too small\n");
         printf("!! SKIPPING FILESYSTEM !!\n");
         mp->skip = 1;
         return 0;
     }
-    if (!d_option) {
-        std::string dir = test_dir(mp);
+    if (!set.d_option) {
+        std::string dir = test_dir(set, mp);
         if (mkdir(dir.c_str(), 0777) != 0) {
             if (errno != EEXIST || !own_directory(dir)) {
                 printf("%s%s\n", dir.c_str(), strerror(errno));
@@ -129,13 +132,14 @@ static int test_setup(mlist_entry *mp)
             }
         }
     }
-    if (!silent && m_option) printf("\n\tFile is Memory Mapped\n");
+    if (!set.silent && set.m_option) printf("\n\tFile is Memory Mapped\n");
     printf("\n");
-    io_setup(mp);
+    io_setup(set, run, mp);
     return 1;
 }
 
-static void child_pass(const mlist_entry *mp, const io_engine *eng)
+static void child_pass(const Settings &set, RunState *run, const mlist_entry *mp,
+                       const io_engine *eng)
 {
     signal(SIGINT, intr_handler);
     signal(SIGTERM, SIG_DFL);
@@ -143,17 +147,18 @@ static void child_pass(const mlist_entry *mp, const io_engine *eng)
     signal(SIGPIPE, SIG_DFL);
     hold_stop_signals(false);
     long long size, transfer;
-    while (fs_write(mp, eng, &size, &transfer) == 1) fs_read(mp, eng, size, transfer);
+    while (fs_write(set, run, mp, eng, &size, &transfer) == 1)
+        fs_read(set, run, mp, eng, size, transfer);
     exit(0);
 }
 
-static void run_engine(mlist_entry *mp, int engine)
+static void run_engine(const Settings &set, RunState *run, mlist_entry *mp, int engine)
 {
     fflush(stdout);
-    time_setup();
+    time_setup(run);
     hold_stop_signals(true);
     pid_t pid = fork();
-    if (pid == 0) child_pass(mp, engines[engine]);
+    if (pid == 0) child_pass(set, run, mp, engines[engine]);
     running_child = pid > 0 ? pid : 0;
     hold_stop_signals(false);
     if (pid < 0) {
@@ -165,7 +170,7 @@ static void run_engine(mlist_entry *mp, int engine)
             printf("%s%s\n", "Can't fork processes! Memory is run out!\n", strerror(errno));
             exit(1);
         }
-        test_cleanup(mp);
+        test_cleanup(set, mp);
         exit(1);
     }
     int status;
@@ -175,29 +180,30 @@ static void run_engine(mlist_entry *mp, int engine)
     running_child = 0;
     // A child ended by a signal did not finish its pass.
     if (w < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        test_cleanup(mp);
+        test_cleanup(set, mp);
         exit(1);
     }
-    time_cleanup(mp, engine);
+    time_cleanup(set, *run, mp, engine);
 }
 
-int test_execute(mlist_entry *first)
+int test_execute(const Settings &set, RunState *run)
 {
     umask(0);
+    stop_set = &set;
     catch_stop_signals();
-    for (int pass = 1; pass <= num_tests; pass++) {
-        if (!silent) printf("\nStarting Test Pass %d of %d\n", pass, num_tests);
-        for (mlist_entry *mp = first; mp; mp = mp->next) {
+    for (int pass = 1; pass <= set.num_tests; pass++) {
+        if (!set.silent) printf("\nStarting Test Pass %d of %d\n", pass, set.num_tests);
+        for (mlist_entry *mp = run->mlist_first; mp; mp = mp->next) {
             hold_stop_signals(true);
-            int ready = test_setup(mp);
+            int ready = test_setup(set, run, mp);
             if (ready) master_mp = mp;
             hold_stop_signals(false);
             if (!ready) continue;
             for (int engine = 0; engine < ENGINE_COUNT; engine++)
-                if (*engines[engine]->selected) run_engine(mp, engine);
-            test_cleanup(mp);
+                if (engine_selected(set, engine)) run_engine(set, run, mp, engine);
+            test_cleanup(set, mp);
         }
     }
-    if (!silent) timing_report(first);
+    if (!set.silent) timing_report(set, run->mlist_first);
     return 0;
 }

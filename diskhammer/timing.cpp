@@ -6,10 +6,6 @@
 #include <sys/times.h>
 #include <unistd.h>
 
-static struct tms start_time, end_time;
-static clock_t start_real, end_real;
-static int64_t t_real, t_utime, t_stime;
-
 static double secs(int64_t ticks)
 {
     return (double)ticks / (double)sysconf(_SC_CLK_TCK);
@@ -22,18 +18,20 @@ static void print_times(const pass_times &t)
     printf("System  Time : %.2f secs\n", secs(t.sys));
 }
 
-void time_setup()
+void time_setup(RunState *run)
 {
-    start_real = times(&start_time);
+    run->start_real = times(&run->start_time);
 }
 
-void time_cleanup(mlist_entry *mp, int engine)
+void time_cleanup(const Settings &set, const RunState &run, mlist_entry *mp, int engine)
 {
-    end_real = times(&end_time);
+    struct tms end_time;
+    clock_t end_real = times(&end_time);
     // The work is the child's: its times are the terminated children's.
-    pass_times d = {end_real - start_real, (int64_t)(end_time.tms_cutime - start_time.tms_cutime),
-                    (int64_t)(end_time.tms_cstime - start_time.tms_cstime)};
-    if (!silent) {
+    pass_times d = {end_real - run.start_real,
+                    (int64_t)(end_time.tms_cutime - run.start_time.tms_cutime),
+                    (int64_t)(end_time.tms_cstime - run.start_time.tms_cstime)};
+    if (!set.silent) {
         printf("\n\t\t\t\tTiming Info\n\n");
         print_times(d);
     }
@@ -41,21 +39,22 @@ void time_cleanup(mlist_entry *mp, int engine)
     t.real += d.real;
     t.user += d.user;
     t.sys += d.sys;
-    if (!silent) printf("\n");
+    if (!set.silent) printf("\n");
 }
 
-void timing_report(const mlist_entry *first)
+void timing_report(const Settings &set, const mlist_entry *first)
 {
+    int64_t t_real = 0, t_utime = 0, t_stime = 0;
     printf("\nTest Execution Completed\n\n");
     printf("\n\t\t\t\tTiming Info\n\n");
     for (const mlist_entry *mp = first; mp; mp = mp->next) {
         if (mp->skip) continue;
-        if (d_option)
+        if (set.d_option)
             printf("\nRaw Disk I/O test: %s\n", mp->device.c_str());
         else
             printf("\nFile System: %s\n", mp->mountp.c_str());
         for (int e = 0; e < ENGINE_COUNT; e++) {
-            if (!*engines[e]->selected) continue;
+            if (!engine_selected(set, e)) continue;
             printf("%s\n", engines[e]->name);
             print_times(mp->totals[e]);
         }

@@ -12,14 +12,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     std::vector<std::string> words = fuzz_words(data, size, "diskhammer");
     std::vector<char *> argv = fuzz_argv(words);
-    min_filesz = 1048576, max_filesz = 10485760, min_transz = 1024, max_transz = 65536;
-    num_tests = 2, device_only = nullptr;
     optind = 0; // getopt starts afresh
-    int status = fuzz_call([&] { parse_options((int)words.size(), argv.data()); });
+    Settings set;
+    int status = fuzz_call([&] { set = parse_options((int)words.size(), argv.data()); });
     CHECK(status == -1 || status == 1);
     if (status == -1)
-        CHECK(1 <= min_filesz && min_filesz <= max_filesz && 1 <= min_transz &&
-              min_transz <= max_transz && num_tests >= 1);
+        CHECK(1 <= set.min_filesz && set.min_filesz <= set.max_filesz && 1 <= set.min_transz &&
+              set.min_transz <= set.max_transz && set.num_tests >= 1);
     for (const std::string &w : words) {
         long long lo = 0, hi = 0;
         status = fuzz_call([&] { parse_min_max(w.c_str(), &lo, &hi); });
