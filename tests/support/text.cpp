@@ -160,6 +160,14 @@ std::vector<RunSpec> runs_in(const std::string &path, const Values &values)
     return runs;
 }
 
+std::string value_of(const std::vector<std::string> &env, const std::string &name,
+                     const std::string &otherwise)
+{
+    for (const std::string &e : env)
+        if (e.rfind(name + "=", 0) == 0) return e.substr(name.size() + 1);
+    return otherwise;
+}
+
 bool contains(const std::string &text, const std::string &part)
 {
     return text.find(part) != std::string::npos;

@@ -51,6 +51,9 @@ struct RunSpec {
     std::string out, err, log, look, seen;
 };
 std::vector<RunSpec> runs_in(const std::string &path, const Values &values = {});
+// The value of the "NAME=value" entry of env, or otherwise when there is none.
+std::string value_of(const std::vector<std::string> &env, const std::string &name,
+                     const std::string &otherwise = "");
 
 bool contains(const std::string &text, const std::string &part);
 int count_of(const std::string &text, const std::string &part);

@@ -10,7 +10,6 @@
 #include "tests/support/tmpdir.h"
 #include "treecycle/treecycle.h"
 
-#include <algorithm>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -41,55 +40,29 @@ struct Checks : ::testing::Test {
 
 TEST_F(Checks, WhichFileSystemsAreCheckedAndWhatAFailureSays)
 {
-    // Raw devices of root, source and target ("-": none), the options, the
-    // device whose report the stand-in gives (its status, its signal); the
-    // checks that ran (device and output file) and how the iteration ended.
-    struct {
-        const char *root, *src, *dst;
-        int fsck_any, fsck_root;
-        const char *healthy;
-        int status, signal;
-        const char *runs, *end;
-    } cases[] = {
-        {"R", "S", "D", 1, 1, "R", 0, 0, "R 1,S 2,D 3,", "!ERROR: 'false' status on fs 1."},
-        {"R", "S", "D", 1, 1, "S", 0, 0, "R 1,S 2,D 3,", "!ERROR: 'false' status on fs 0."},
-        {"R", "S", "D", 1, 1, "D", 36, 0, "R 1,S 2,D 3,", "!ERROR: 'false' status on fs 0."},
-        {"R", "S", "D", 1, 0, "D", 0, 0, "S 2,D 3,", "!ERROR: 'false' status on fs 0."},
-        {"R", "S", "D", 1, 0, "S", 0, 0, "S 2,D 3,", "!ERROR: 'false' status on fs 1."},
-        {"R", "R", "D", 1, 1, "R", 0, 0, "R 1,D 3,", "!ERROR: 'false' status on fs 1."},
-        {"R", "S", "S", 1, 1, "R", 0, 0, "R 1,S 2,", "!ERROR: 'false' status on fs 1."},
-        {"R", "S", "R", 1, 1, "S", 0, 0, "R 1,S 2,", "!ERROR: 'false' status on fs 0."},
-        {"-", "S", "D", 1, 1, "S", 0, 0, "S 2,D 3,", "!ERROR: 'false' status on fs 1."},
-        {"-", "-", "D", 1, 1, "D", 36, 0, "D 3,", "Iteration 001 complete.\n"},
-        {"R", "R", "R", 1, 1, "R", 0, 9, "R 1,", "!ERROR: 'false' status on fs 0."},
-        {"R", "R", "R", 1, 0, "-", 0, 0, "", "Iteration 001 complete.\n"},
-        {"R", "S", "D", 0, 1, "-", 0, 0, "", "Iteration 001 complete.\n"},
-        {"-", "-", "-", 1, 1, "-", 0, 0, "", "Iteration 001 complete.\n"},
-    };
-    for (auto &c : cases) {
-        auto dev = [](const char *d) { return *d == '-' ? nullptr : d; };
-        s.root_raw_device = dev(c.root);
-        s.src_raw_device = dev(c.src);
-        s.dst_raw_device = dev(c.dst);
-        s.opt_fsck_any = c.fsck_any;
-        s.opt_fsck_root = c.fsck_root;
-        fsck.set(healthy_report(c.healthy, *c.healthy == 'R' ? "/" : "/" + std::string(c.healthy)),
-                 c.status, c.signal);
+    std::string run = tmp / "run";
+    for (const RunSpec &c :
+         runs_in("tests/treecycle/transcripts/checks.txt", {{"<TMP>", tmp.path}})) {
+        auto dev = [&](int i) { return c.argv[i] == "-" ? nullptr : c.argv[i].c_str(); };
+        s.root_raw_device = dev(0);
+        s.src_raw_device = dev(1);
+        s.dst_raw_device = dev(2);
+        s.opt_fsck_any = value_of(c.env, "NOFSCK", "0") == "0";
+        s.opt_fsck_root = value_of(c.env, "NOFSCK_ROOT", "0") == "0";
+        std::string h = value_of(c.env, "HEALTHY");
+        fsck.set(healthy_report(h, h == "R" ? "/" : "/" + h),
+                 std::stoi(value_of(c.env, "STATUS", "0")),
+                 std::stoi(value_of(c.env, "SIGNAL", "0")));
         fsck.forget();
-        std::string err, run = tmp / "run";
+        std::string err;
         int status = in_child(
             [&] {
                 if (chdir(run.c_str()) == 0) TRC7_repeat(s, st);
             },
             nullptr, &err);
-        // "R <tmp>/fsck.1\n" reads "R 1,".
-        std::string runs = fsck.runs(), prefix = tmp / "fsck.";
-        for (size_t p; (p = runs.find(prefix)) != std::string::npos;) runs.erase(p, prefix.size());
-        std::replace(runs.begin(), runs.end(), '\n', ',');
-        std::string what = std::string(c.root) + c.src + c.dst + " healthy " + c.healthy;
-        EXPECT_EQ(runs, c.runs) << what;
-        EXPECT_EQ(status, contains(c.end, "complete") ? 0 : 1) << what;
-        EXPECT_TRUE(ends_with(err, c.end)) << what << ": " << err;
+        EXPECT_EQ(fsck.runs(), c.out) << c.line;
+        EXPECT_EQ(status, c.status) << c.line;
+        EXPECT_TRUE(ends_with(err, c.err)) << c.line << ": " << err;
     }
 }
 

@@ -7,12 +7,11 @@
 #include "tests/support/tmpdir.h"
 #include "treecycle/treecycle.h"
 
-#include <climits>
+#include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <tuple>
 #include <unistd.h>
 
 namespace
@@ -42,44 +41,37 @@ std::string captured(const std::function<int()> &f, int *result)
     return testing::internal::GetCapturedStderr();
 }
 
+// The calls of transcripts/calls.txt to the functions named.
+std::vector<RunSpec> calls(std::initializer_list<std::string> fns)
+{
+    std::vector<RunSpec> some;
+    for (RunSpec &c : runs_in("tests/treecycle/transcripts/calls.txt"))
+        if (std::find(fns.begin(), fns.end(), c.argv[0]) != fns.end()) some.push_back(c);
+    return some;
+}
+
 TEST_F(Tc, ChildStatusesAndTheirReports)
 {
-    // clang-format off
-    struct { int how, status; const char *report; } cases[] = {
-        {0, 0, ""}, {121, 121, ""}, {122, 122, ""}, {1, 124, "{signal=0, exit=1}"},
-        {2, 124, "{signal=0, exit=2}"}, {123, 124, "{signal=0, exit=123}"},
-        {-SIGKILL, 123, "{signal=9, exit=0}"}, {-SIGTERM, 123, "{signal=15, exit=0}"}};
-    // clang-format on
-    for (auto &c : cases) {
+    for (const RunSpec &c : calls({"exit", "kill", "wait"})) {
+        int how = c.argv[0] == "wait" ? 0 : std::stoi(c.argv[1]) * (c.argv[0] == "kill" ? -1 : 1);
         int st, r;
-        waitpid(child_ending(c.how), &st, 0);
-        EXPECT_EQ(map_status(st), c.status) << c.how;
-        child_ending(c.how);
-        std::string err = captured([] { return guard_wait("diff"); }, &r);
-        EXPECT_EQ(r, c.status) << c.how;
-        EXPECT_EQ(err, *c.report
-                           ? "treecycle: diff failed; status = " + std::string(c.report) + "\n"
-                           : "");
+        if (c.argv[0] != "wait") {
+            waitpid(child_ending(how), &st, 0);
+            EXPECT_EQ(map_status(st), c.status) << c.line;
+            child_ending(how);
+        }
+        EXPECT_EQ(captured([] { return guard_wait("diff"); }, &r), c.err) << c.line;
+        EXPECT_EQ(r, c.status) << c.line;
     }
-    int r;
-    EXPECT_EQ(captured([] { return guard_wait("rm"); }, &r),
-              "treecycle: wait() failed; 10=[ECHILD] No child processes\n");
-    EXPECT_EQ(r, 124);
 }
 
 TEST_F(Tc, FailedForks)
 {
-    // clang-format off
-    struct { int err, status; const char *report; } cases[] = {
-        {EAGAIN, 121, "11=[EAGAIN] Resource temporarily unavailable"},
-        {ENOMEM, 121, "12=[ENOMEM] Cannot allocate memory"}, {EPERM, 124, "1=[EPERM] Operation not permitted"}};
-    // clang-format on
-    for (auto &c : cases) {
+    for (const RunSpec &c : calls({"fork"})) {
         int r;
-        errno = c.err;
-        EXPECT_EQ(captured(fail_fork, &r),
-                  "treecycle: fork() failed; " + std::string(c.report) + "\n");
-        EXPECT_EQ(r, c.status);
+        errno = std::stoi(c.argv[1]);
+        EXPECT_EQ(captured(fail_fork, &r), c.err) << c.line;
+        EXPECT_EQ(r, c.status) << c.line;
     }
 }
 
@@ -129,24 +121,15 @@ TEST_F(Tc, ToolStartRetriesOnlyAShortage)
               124);
 }
 
-// The edges of the counts: at least 8K per instance beyond the copies, free
-// space beyond 2 TiB, trees beyond 2 GiB, a reserve above the free space.
 TEST(TcArith, InstanceCounts)
 {
-    // clang-format off
-    struct { long long avail, used; int n; } space[] = {
-        {990, 100, 1}, {549, 100, 0}, {550, 100, 1}, {80, 0, 10}, {88, 1, 6},
-        {3LL << 30, 1, 247786574}, {1LL << 50, 0, INT_MAX}, {20LL << 30, 4LL << 20, 930},
-        {-100, 10, 0}, {-1, 0, 0}};
-    struct { long long total; int per, n; } procs[] = {
-        {1000, 25, 36}, {1000, 7, 128}, {100, 25, 0}, {50, 25, 0}, {-1, 25, -1}, {1000, 0, -1},
-        {4000000000LL, 1, INT_MAX}};
-    // clang-format on
-    for (auto &c : space) EXPECT_EQ(instances_for_space(c.avail, c.used), c.n) << c.avail;
-    for (auto &c : procs) EXPECT_EQ(instances_for_processes(c.total, c.per), c.n) << c.total;
-    // An unknown process limit (-1) leaves the count to the disk space.
-    for (auto [disk, by_procs, n] : {std::tuple{425, -1, 425}, {425, 0, 0}, {10, 36, 10}})
-        EXPECT_EQ(combine_instance_counts(disk, by_procs), n);
+    for (const RunSpec &c : calls({"space", "procs", "combine"})) {
+        long long a = std::stoll(c.argv[1]), b = std::stoll(c.argv[2]);
+        int n = c.argv[0] == "space"   ? instances_for_space(a, b)
+                : c.argv[0] == "procs" ? instances_for_processes(a, (int)b)
+                                       : combine_instance_counts((int)a, (int)b);
+        EXPECT_EQ(n, c.status) << c.line;
+    }
 }
 
 } // namespace
