@@ -6,50 +6,42 @@
 #include "serial/serial.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
 
-static const char usage[] = "!ERROR: lineclose-tx : Insufficient or improper argument.\n"
-                            "Usage : lineclose-tx  -d <devicename> [-b <baud_rate>] \n";
+static const Program program = {.optstring = "d:b:m:",
+                                .usage =
+                                    "!ERROR: lineclose-tx : Insufficient or improper argument.\n"
+                                    "Usage : lineclose-tx  -d <devicename> [-b <baud_rate>] \n",
+                                .speeds = LINECLOSE_SPEEDS,
+                                .bad_speed = "!ERROR: Invalid baud rate.\n"
+                                             "See termio(7I) man page for supported baud rate\n",
+                                .budget = "RUNTIME",
+                                .no_budget = {"!ERROR: Unable to get RUNTIME variable.", ERR}};
 
 int main(int argc, char **argv)
 {
     check_output_at_exit("lineclose-tx");
-    Options o = read_options(argc, argv, "d:b:m:", usage);
-    const Speed &speed = convert_speed(o.baud, LINECLOSE_SPEEDS, "!ERROR: Invalid baud rate.\n",
-                                       "See termio(7I) man page for supported baud rate\n");
-    long runtime = budget("RUNTIME", {"!ERROR: Unable to get RUNTIME variable.", ERR});
-    time_t deadline = deadline_after(time(nullptr), runtime);
-    install_sighup(SIG_REPORT);
-    setup(o.device,
+    const Options o = read_options(argc, argv, program);
+    const time_t deadline = deadline_after(o.budget);
+    Run &run = install_sighup(SIG_REPORT);
+    setup(run, o,
           {O_WRONLY,
            T_IXON | T_IXOFF,
            T_OPOST,
            T_CS8,
            0,
-           {"!ERROR: Device open failed.\n", PATH_PERROR},
-           {"!ERROR: ioctl failed to get terminal parameters.\n", PATH_PERROR},
-           {"!ERROR: ioctl failed to set terminal parameters.\n", PATH_PERROR}},
-          speed);
+           {"!ERROR: Device open failed.\n", PERROR, o.device},
+           {"!ERROR: ioctl failed to get terminal parameters.\n", PERROR, o.device},
+           {"!ERROR: ioctl failed to set terminal parameters.\n", PERROR, o.device}});
 
-    while (time(nullptr) < deadline) {
-        // A block the port took only in part is not resumed.
-        ssize_t n = write(fd, obuf, BLOCK);
-        if (n < 0) {
-            printf("!PASS: Hang up on last close\n");
-            close(fd);
-            return 1;
-        }
-        cnt += n;
-        printf("W%d %d/%lld\n", (int)getpid(), (int)n, cnt);
-        if (o.limit > 0 && cnt >= o.limit) {
-            printf("MAX\n");
-            close(fd);
-            return 0;
-        }
-    }
-    close(fd);
+    // A refused write is the far end's hang-up, the pass. A block the port
+    // took only in part is not resumed.
+    send_blocks(
+        run,
+        {.write_failed = {"!PASS: Hang up on last close\n", OUT}, .report = true, .limit = o.limit},
+        deadline);
+    close(run.fd);
     printf("!PASS: Test has been completed.\n");
     return 0;
 }

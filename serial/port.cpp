@@ -13,81 +13,86 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-static const char *port_path = "";
-
 void fail(const Msg &m)
 {
     switch (m.how) {
     case OUT: fputs(m.text, stdout); break;
     case ERR: fputs(m.text, stderr); break;
-    case PATH_PERROR: {
-        int e = errno;
-        perror(port_path);
-        errno = e;
+    case PERROR:
+        if (m.path) {
+            int e = errno;
+            perror(m.path);
+            errno = e;
+        }
         perror(m.text);
         break;
-    }
-    case PERROR: perror(m.text); break;
     }
     exit(1);
 }
 
+// At file scope because the signal handler closes the port and the
+// device-name file of the run and reports its count.
+static Run run;
 static SighupAction sighup_action;
 
 static void sighup(int)
 {
-    if (sighup_action != SIG_CLOSE) printf("!WARNING: killed %lld\n", cnt);
-    if (sighup_action == SIG_REPORT_FLUSH && term_flush(fd) != 0) {
+    if (sighup_action != SIG_CLOSE) printf("!WARNING: killed %lld\n", run.cnt);
+    if (sighup_action == SIG_REPORT_FLUSH && term_flush(run.fd) != 0) {
         printf("!ERROR: Failed to flush both the input and output queues.");
         exit(1);
     }
-    close(fd);
-    if (sighup_action == SIG_REPORT_DEVNAM && fdf >= 0) close(fdf);
+    close(run.fd);
+    if (sighup_action == SIG_REPORT_DEVNAM && run.fdf >= 0) close(run.fdf);
     exit(0);
 }
 
-void install_sighup(SighupAction action)
+Run &install_sighup(SighupAction action)
 {
     sighup_action = action;
     sig_set_group({SIGHUP, SIGINT, SIGTERM}, sighup);
+    return run;
 }
 
-void setup(const char *path, const Port &port, const Speed &speed, unsigned char vmin)
+void setup(Run &r, const Options &o, const Port &port, unsigned char vmin)
 {
-    port_path = path;
-    fd = open(path, port.mode);
-    if (fd < 0) fail(port.open_failed);
+    r.fd = open(o.device, port.mode);
+    if (r.fd < 0) fail(port.open_failed);
     TermParams t;
-    if (term_get(fd, &t) != 0) fail(port.get_failed);
+    if (term_get(r.fd, &t) != 0) fail(port.get_failed);
     t.iflag = port.iflag;
     t.oflag = port.oflag;
     t.cflag = port.cflag;
     t.lflag = port.lflag;
-    t.speed = speed.rate;
+    t.speed = o.speed->rate;
     t.vmin = vmin;
     t.vtime = 0;
-    if (term_set(fd, &t) != 0) fail(port.set_failed);
+    if (term_set(r.fd, &t) != 0) fail(port.set_failed);
 }
 
-void set_blocking(const Msg &get_failed, const Msg &set_failed)
+int setup_drained(Run &r, const Options &o, const Drained &d)
 {
-    TermParams t;
-    if (term_get(fd, &t) != 0) fail(get_failed);
-    t.vmin = 1;
-    t.vtime = 0;
-    if (term_set(fd, &t) != 0) fail(set_failed);
-}
-
-void drain_input()
-{
+    // Reads return at once while the port is emptied, then wait for data.
+    setup(r, o,
+          {O_RDWR, T_IXON | T_IXOFF, 0, T_CS8 | T_CREAD, 0, d.open_failed, d.get_failed,
+           d.set_failed},
+          0);
     time_t deadline = time(nullptr) + 4;
-    memset(ibuf, 0, BLOCK);
+    memset(r.ibuf, 0, BLOCK);
     while (time(nullptr) < deadline) {
-        ssize_t n = read(fd, ibuf, BLOCK);
+        ssize_t n = read(r.fd, r.ibuf, BLOCK);
         if (n == 0) break;
         if (n > 0) {
-            ibuf[n] = '\0';
-            fprintf(stderr, "portlisten:%s", ibuf);
+            r.ibuf[n] = '\0';
+            fprintf(stderr, "portlisten:%s", r.ibuf);
         }
     }
+    TermParams t;
+    if (term_get(r.fd, &t) != 0) fail(d.get_again_failed);
+    t.vmin = 1;
+    t.vtime = 0;
+    if (term_set(r.fd, &t) != 0) fail(d.set_again_failed);
+    int capture = open_capture(d.capture);
+    if (capture < 0) fail(d.capture_failed);
+    return capture;
 }

@@ -5,54 +5,50 @@
 #include "platform/termio.h"
 #include "serial/serial.h"
 
-#include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
 #include <unistd.h>
 
-static const char usage[] = "!ERROR: porttalk : Insufficient or improper argument.\n"
-                            "Usage : porttalk   -d <devicename> \n"
-                            "\t [ -b <baudrate> ] \n";
+static const Program program = {.optstring = "d:b:",
+                                .usage = "!ERROR: porttalk : Insufficient or improper argument.\n"
+                                         "Usage : porttalk   -d <devicename> \n"
+                                         "\t [ -b <baudrate> ] \n",
+                                .speeds = ALL_SPEEDS,
+                                .bad_speed = "!ERROR: Invalid baud rate.\n"
+                                             "See termio(7I) man page for supported baud rate!\n",
+                                .budget = "RUNTIME",
+                                .no_budget = {"!ERROR: Unable to get RUNTIME variable.", ERR}};
+
+// The end marker goes this many seconds before the budget ends.
+constexpr long MARKER_LEAD = 34;
 
 int main(int argc, char **argv)
 {
     check_output_at_exit("porttalk");
-    Options o = read_options(argc, argv, "d:b:", usage);
-    const Speed &speed = convert_speed(o.baud, ALL_SPEEDS, "!ERROR: Invalid baud rate.\n",
-                                       "See termio(7I) man page for supported baud rate!\n");
-    long runtime = budget("RUNTIME", {"!ERROR: Unable to get RUNTIME variable.", ERR});
-    install_sighup(SIG_CLOSE);
+    const Options o = read_options(argc, argv, program);
+    Run &run = install_sighup(SIG_CLOSE);
+    const char *d = o.device;
+    int capture = setup_drained(run, o,
+                                {{"!ERROR: Device open failed.\n", PERROR, d},
+                                 {"!ERROR: ioctl failed to get terminal parameters.\n", PERROR, d},
+                                 {"!ERROR: ioctl failed to set terminal parameters.\n", PERROR, d},
+                                 {"!ERROR: ioctl failed to get terminal parameters.\n", PERROR},
+                                 {"!ERROR: ioctl failed to set terminal parameters.\n", PERROR, d},
+                                 "/tmp/porttalk.tmp",
+                                 {"!ERROR: /tmp/porttalk.tmp open failed.\n", PERROR}});
 
-    // Reads return at once while the port is emptied, then wait for data.
-    setup(o.device,
-          {O_RDWR,
-           T_IXON | T_IXOFF,
-           0,
-           T_CS8 | T_CREAD,
-           0,
-           {"!ERROR: Device open failed.\n", PATH_PERROR},
-           {"!ERROR: ioctl failed to get terminal parameters.\n", PATH_PERROR},
-           {"!ERROR: ioctl failed to set terminal parameters.\n", PATH_PERROR}},
-          speed, 0);
-    drain_input();
-    set_blocking({"!ERROR: ioctl failed to get terminal parameters.\n", PERROR},
-                 {"!ERROR: ioctl failed to set terminal parameters.\n", PATH_PERROR});
-    int capture = open_capture("/tmp/porttalk.tmp");
-    if (capture < 0) fail({"!ERROR: /tmp/porttalk.tmp open failed.\n", PERROR});
-
-    time_t deadline = deadline_after(deadline_after(time(nullptr), runtime), -34);
-    send_blocks({capture,
-                 {"!ERROR: Write /tmp/porttalk.tmp failed.\n", PERROR},
-                 {"!ERROR: Device write failed.\n", PATH_PERROR},
-                 "!\0\0\0",
-                 4},
-                deadline);
+    send_blocks(run,
+                {.write_failed = {"!ERROR: Device write failed.\n", PERROR, d},
+                 .resume = true,
+                 .capture = capture,
+                 .capture_failed = {"!ERROR: Write /tmp/porttalk.tmp failed.\n", PERROR},
+                 .marker = "!\0\0\0",
+                 .marker_len = 4},
+                deadline_after(o.budget, MARKER_LEAD));
     // At low speeds what is queued outlasts the wait below, and the flush
     // after it would throw the marker away: let it go out first.
-    term_drain(fd);
+    term_drain(run.fd);
     sleep(10);
-    if (term_flush(fd) != 0) fail({"!ERROR: tcflush failed.", PERROR});
-    close(fd);
+    if (term_flush(run.fd) != 0) fail({"!ERROR: tcflush failed.", PERROR});
+    close(run.fd);
     close(capture);
     return 0;
 }

@@ -13,18 +13,20 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-static const char usage[] = "!ERROR: rxpac : Insufficient or improper argument.\n"
-                            "Usage : rxpace ( -n | -s ) -d <devicename> \n"
-                            "\t [ -b <baudrate> ] \n";
+static const Program program = {.optstring = "snd:b:",
+                                .usage = "!ERROR: rxpac : Insufficient or improper argument.\n"
+                                         "Usage : rxpace ( -n | -s ) -d <devicename> \n"
+                                         "\t [ -b <baudrate> ] \n",
+                                .speeds = ALL_SPEEDS,
+                                .bad_speed = "!ERROR: Invalid baud rate.\n"
+                                             "See termio(7I) man page for supported baud rate!\n"};
 
 int main(int argc, char **argv)
 {
     check_output_at_exit("rxpace");
-    Options o = read_options(argc, argv, "snd:b:", usage);
-    const Speed &speed = convert_speed(o.baud, ALL_SPEEDS, "!ERROR: Invalid baud rate.\n",
-                                       "See termio(7I) man page for supported baud rate!\n");
-    install_sighup(SIG_CLOSE);
-    setup(o.device,
+    const Options o = read_options(argc, argv, program);
+    Run &run = install_sighup(SIG_CLOSE);
+    setup(run, o,
           {O_RDONLY,
            o.mode == 's' ? T_IXON | T_IXOFF : 0,
            T_OPOST,
@@ -32,20 +34,20 @@ int main(int argc, char **argv)
            0,
            {"!ERROR: Device open failed.", PERROR},
            {"!ERROR: ioctl failed to get terminal parameters.", PERROR},
-           {"!ERROR: ioctl failed to set terminal parameters !", PERROR}},
-          speed);
+           {"!ERROR: ioctl failed to set terminal parameters !", PERROR}});
     int capture = open_capture("/tmp/rxpace.tmp");
     if (capture < 0) fail({"!ERROR: /tmp/rxpace.tmp open failed.", PERROR});
 
     long long t0 = gethrtime();
-    Ending end = receive_blocks({o.mode == 's' ? capture : -1,
-                                 {"!ERROR:Read error.", PERROR},
-                                 {"!ERROR: Write /tmp/rxpace.tmp failed.", PERROR},
-                                 o.mode == 's'});
+    Ending end =
+        receive_blocks(run, {.capture = o.mode == 's' ? capture : -1,
+                             .read_failed = {"!ERROR:Read error.", PERROR},
+                             .capture_failed = {"!ERROR: Write /tmp/rxpace.tmp failed.", PERROR},
+                             .pace = o.mode == 's'});
     if (end == AT_MARKER) {
-        close(fd);
+        close(run.fd);
         long long t1 = gethrtime();
-        if (o.mode == 's' && flow_rate(cnt, t1 - t0) >= speed.rate)
+        if (o.mode == 's' && flow_rate(run.cnt, t1 - t0) >= o.speed->rate)
             fail({"!ERROR: Flow control does not happen at all.", PERROR});
     }
     if (o.mode == 'n') (void)!write(capture, "PASS", 4);

@@ -1,5 +1,4 @@
-// The pattern, the port's globals, the command line, the speed table and the
-// time budgets.
+// The command line, the speed table and the time budgets.
 #include "serial/serial.h"
 
 #include <climits>
@@ -9,33 +8,28 @@
 #include <limits>
 #include <unistd.h>
 
-const char obuf[BLOCK + 1] = "QwErHMZa@nYBTc$%n4nUal80J&*k5l";
-char ibuf[BLOCK + 1];
-int fd = -1;
-long long cnt = 0;
-int fdf = -1;
-
 // A decimal number as atol reads one, held to long's range.
 static long to_long(const char *text)
 {
     return strtol(text, nullptr, 10);
 }
 
-[[noreturn]] static void usage(const char *text)
-{
-    fputs(text, stdout);
-    exit(1);
-}
+static const Speed speed_table[ALL_SPEEDS] = {
+    {"300", 300},       {"1200", 1200},     {"2400", 2400},     {"4800", 4800},
+    {"9600", 9600},     {"19200", 19200},   {"38400", 38400},   {"57600", 57600},
+    {"76800", 76800},   {"115200", 115200}, {"153600", 153600}, {"230400", 230400},
+    {"307200", 307200}, {"460800", 460800},
+};
 
-Options read_options(int argc, char **argv, const char *optstring, const char *usage_text)
+Options read_options(int argc, char **argv, const Program &p)
 {
     Options o;
-    int c;
-    while ((c = getopt(argc, argv, optstring)) != -1) {
+    bool bad = false;
+    for (int c; !bad && (c = getopt(argc, argv, p.optstring)) != -1;) {
         switch (c) {
         case 's':
         case 'n':
-            if (o.mode && o.mode != c) usage(usage_text);
+            bad = o.mode && o.mode != c;
             o.mode = c;
             break;
         case 'd': o.device = optarg; break;
@@ -46,40 +40,30 @@ Options read_options(int argc, char **argv, const char *optstring, const char *u
             break;
         }
         case 'v': o.verbose = true; break;
-        default: usage(usage_text);
+        default: bad = true;
         }
     }
-    if (!o.device || (strchr(optstring, 's') && !o.mode)) usage(usage_text);
+    if (bad || !o.device || (strchr(p.optstring, 's') && !o.mode)) fail({p.usage, OUT});
+    for (int i = 0; i < p.speeds && !o.speed; i++)
+        if (strcmp(o.baud, speed_table[i].text) == 0) o.speed = &speed_table[i];
+    if (!o.speed) fail({p.bad_speed, OUT});
+    if (p.budget) {
+        const char *v = getenv(p.budget);
+        if (!v) fail(p.no_budget);
+        o.budget = to_long(v);
+    }
     return o;
 }
 
-const Speed speed_table[14] = {
-    {"300", 300},       {"1200", 1200},     {"2400", 2400},     {"4800", 4800},
-    {"9600", 9600},     {"19200", 19200},   {"38400", 38400},   {"57600", 57600},
-    {"76800", 76800},   {"115200", 115200}, {"153600", 153600}, {"230400", 230400},
-    {"307200", 307200}, {"460800", 460800},
-};
-
-const Speed &convert_speed(const char *value, int rows, const char *line1, const char *line2)
+// Each step held to the range of time_t, as the lead may take the budget
+// below it.
+time_t deadline_after(long budget, long lead)
 {
-    for (int i = 0; i < rows; i++)
-        if (strcmp(value, speed_table[i].text) == 0) return speed_table[i];
-    fputs(line1, stdout);
-    fputs(line2, stdout);
-    exit(1);
-}
-
-long budget(const char *name, const Msg &missing)
-{
-    const char *v = getenv(name);
-    if (!v) fail(missing);
-    return to_long(v);
-}
-
-time_t deadline_after(time_t start, long seconds)
-{
-    time_t d;
-    if (__builtin_add_overflow(start, seconds, &d))
-        d = seconds > 0 ? std::numeric_limits<time_t>::max() : std::numeric_limits<time_t>::min();
-    return d;
+    auto add = [](time_t t, long s) {
+        time_t d;
+        if (__builtin_add_overflow(t, s, &d))
+            d = s > 0 ? std::numeric_limits<time_t>::max() : std::numeric_limits<time_t>::min();
+        return d;
+    };
+    return add(add(time(nullptr), budget), -lead);
 }

@@ -42,35 +42,41 @@ bool append(int file, const void *data, size_t n)
     return write(file, data, n) == (ssize_t)n;
 }
 
-void send_blocks(const Sender &s, time_t deadline)
+static const char obuf[BLOCK + 1] = "QwErHMZa@nYBTc$%n4nUal80J&*k5l"; // the pattern
+
+void send_blocks(Run &run, const Sender &s, time_t deadline)
 {
     while (time(nullptr) < deadline) {
-        const char *pos = obuf;
-        size_t left = BLOCK;
-        while (left > 0) {
-            ssize_t n = write(fd, pos, left);
+        size_t done = 0;
+        do {
+            ssize_t n = write(run.fd, obuf + done, BLOCK - done);
             if (n < 0) fail(s.write_failed); // a refused write is no byte count
-            if (s.capture >= 0 && !append(s.capture, pos, n)) fail(s.capture_failed);
-            cnt += n;
-            pos += n;
-            left -= n;
-        }
+            if (s.capture >= 0 && !append(s.capture, obuf + done, n)) fail(s.capture_failed);
+            run.cnt += n;
+            done += n;
+            if (s.report) printf("W%d %d/%lld\n", (int)getpid(), (int)n, run.cnt);
+            if (s.limit > 0 && run.cnt >= s.limit) {
+                printf("MAX\n");
+                close(run.fd);
+                exit(0);
+            }
+        } while (s.resume && done < BLOCK);
         if (s.capture >= 0 && !append(s.capture, "\n", 1)) fail(s.capture_failed);
     }
     if (s.capture >= 0) (void)!write(s.capture, "\n", 1);
-    (void)!write(fd, s.marker, s.marker_len);
+    if (s.marker) (void)!write(run.fd, s.marker, s.marker_len);
 }
 
 constexpr long PAUSE_BYTES = 110700; // 3690 blocks
 
-Ending receive_blocks(const Receiver &r)
+Ending receive_blocks(Run &run, const Receiver &r)
 {
     long paused = 0;
     for (;;) {
-        char *pos = ibuf;
+        char *pos = run.ibuf;
         size_t left = BLOCK;
         while (left > 0) {
-            ssize_t n = read(fd, pos, left);
+            ssize_t n = read(run.fd, pos, left);
             if (n == 0) {
                 printf("EOF\n");
                 return AT_EOF;
@@ -78,13 +84,13 @@ Ending receive_blocks(const Receiver &r)
             if (n < 0) fail(r.read_failed);
             if (const char *bang = (const char *)memrchr(pos, '!', n)) {
                 size_t p = bang - pos;
-                cnt += p;
+                run.cnt += p;
                 if (r.capture >= 0 && (!append(r.capture, pos, p) || !append(r.capture, "\n", 1)))
                     fail(r.capture_failed);
                 return AT_MARKER;
             }
             if (r.capture >= 0 && !append(r.capture, pos, n)) fail(r.capture_failed);
-            cnt += n;
+            run.cnt += n;
             paused += n;
             pos += n;
             left -= n;
@@ -98,19 +104,19 @@ Ending receive_blocks(const Receiver &r)
     }
 }
 
-void read_block(bool verbose, const Msg &read_failed)
+void read_block(Run &run, bool verbose, const Msg &read_failed)
 {
     size_t got = 0;
     while (got < BLOCK) {
-        ssize_t n = read(fd, ibuf + got, BLOCK - got);
+        ssize_t n = read(run.fd, run.ibuf + got, BLOCK - got);
         if (n == 0) {
             printf("EOF\n");
-            close(fd);
+            close(run.fd);
             exit(0);
         }
         if (n < 0) fail(read_failed); // nothing to fill the block from
         if (verbose) printf("R%d %d\n", (int)getpid(), (int)n);
-        cnt += n;
+        run.cnt += n;
         got += n;
     }
 }

@@ -10,19 +10,25 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-static const char usage[] = "!ERROR: txpac : Insufficient or improper argument\n"
-                            "Usage : txpace ( -n | -s ) -d <devicename> \n"
-                            "\t [ -b <baudrate> ] \n";
+static const Program program = {.optstring = "snd:b:",
+                                .usage = "!ERROR: txpac : Insufficient or improper argument\n"
+                                         "Usage : txpace ( -n | -s ) -d <devicename> \n"
+                                         "\t [ -b <baudrate> ] \n",
+                                .speeds = ALL_SPEEDS,
+                                .bad_speed = "!ERROR: Invalid baud rate.\n"
+                                             "See termio(7I) man page for supported baud rate\n",
+                                .budget = "RUNTIME",
+                                .no_budget = {"!ERROR: Unable to get RUNTIME variable.", OUT}};
+
+// The end marker goes this many seconds before the budget ends.
+constexpr long MARKER_LEAD = 30;
 
 int main(int argc, char **argv)
 {
     check_output_at_exit("txpace");
-    Options o = read_options(argc, argv, "snd:b:", usage);
-    const Speed &speed = convert_speed(o.baud, ALL_SPEEDS, "!ERROR: Invalid baud rate.\n",
-                                       "See termio(7I) man page for supported baud rate\n");
-    long runtime = budget("RUNTIME", {"!ERROR: Unable to get RUNTIME variable.", OUT});
-    time_t deadline = deadline_after(deadline_after(time(nullptr), runtime), -30);
-    install_sighup(SIG_CLOSE);
+    const Options o = read_options(argc, argv, program);
+    const time_t deadline = deadline_after(o.budget, MARKER_LEAD);
+    Run &run = install_sighup(SIG_CLOSE);
 
     Port port = {O_WRONLY,
                  o.mode == 's' ? T_IXON | T_IXOFF : 0,
@@ -35,23 +41,25 @@ int main(int argc, char **argv)
     int capture = -1;
     if (o.mode == 's') {
         printf("Software flow control\n");
-        setup(o.device, port, speed);
+        setup(run, o, port);
         capture = open_capture("/tmp/txpace.tmp");
         if (capture < 0) fail({"!ERROR: /tmp/txpace.tmp open failed. \n", OUT});
     } else {
         printf("No flow control\n");
-        setup(o.device, port, speed);
+        setup(run, o, port);
     }
 
-    send_blocks({capture,
-                 {"!ERROR: Write /tmp/txpace.tmp failed.\n", OUT},
-                 {"!ERROR: Device write failed.\n", OUT},
-                 "!",
-                 1},
+    send_blocks(run,
+                {.write_failed = {"!ERROR: Device write failed.\n", OUT},
+                 .resume = true,
+                 .capture = capture,
+                 .capture_failed = {"!ERROR: Write /tmp/txpace.tmp failed.\n", OUT},
+                 .marker = "!",
+                 .marker_len = 1},
                 deadline);
     if (capture >= 0) close(capture);
-    if (term_drain(fd) != 0) fail({"!ERROR: TCSBRK failed.", OUT});
-    if (term_flush(fd) != 0) fail({"!ERROR: tcflush failed.", OUT});
-    close(fd);
+    if (term_drain(run.fd) != 0) fail({"!ERROR: TCSBRK failed.", OUT});
+    if (term_flush(run.fd) != 0) fail({"!ERROR: tcflush failed.", OUT});
+    close(run.fd);
     return 0;
 }

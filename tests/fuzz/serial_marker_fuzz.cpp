@@ -18,9 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     CHECK(write(p[1], data, size) == (ssize_t)size);
     close(p[1]);
     int capture = memfd_create("capture", 0);
-    fd = p[0];
-    cnt = 0;
-    Ending end = receive_blocks({capture, {}, {}, false});
+    Run run;
+    run.fd = p[0];
+    Ending end = receive_blocks(run, {capture, {}, {}, false});
     close(p[0]);
     std::string got(lseek(capture, 0, SEEK_CUR), '\0');
     CHECK(pread(capture, got.data(), got.size(), 0) == (ssize_t)got.size());
@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         counted += block.size();
     }
     CHECK(end == model);
-    CHECK((size_t)cnt == counted);
+    CHECK((size_t)run.cnt == counted);
     CHECK(got == want);
     return 0;
 }
