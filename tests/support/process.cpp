@@ -271,10 +271,19 @@ int free_port()
         if ((fd = bound_socket(next, false)) >= 0) return close(fd), next++;
 }
 
-Spawned::Spawned(std::vector<std::string> argv, const std::function<void()> &in_child)
+Spawned::Spawned(const RunSpec &run)
 {
+    std::vector<std::string> argv = run.argv;
     if (argv[0].find('/') == std::string::npos) argv[0] = bin_path(argv[0]);
-    pid = spawn(argv, "", dir / "out", dir / "err", in_child);
+    pid = spawn(argv, dir.path, dir / "out", dir / "err", [&run] {
+        for (auto &e : run.env) putenv(strdup(e.c_str()));
+    });
+}
+
+int Spawned::wait(double timeout_s)
+{
+    if (status < 0) status = wait_for(pid, timeout_s, SIGKILL);
+    return status;
 }
 
 std::vector<pid_t> Spawned::children(size_t n, double timeout_s) const
@@ -286,7 +295,7 @@ std::vector<pid_t> Spawned::children(size_t n, double timeout_s) const
 
 void Spawned::expect(const RunSpec &run, double timeout_s)
 {
-    EXPECT_EQ(wait_for(pid, timeout_s, SIGKILL), run.status) << run.line;
+    EXPECT_EQ(wait(timeout_s), run.status) << run.line;
     EXPECT_EQ(match_output(out(), split_lines(run.out)), "") << run.line;
     EXPECT_EQ(match_output(err(), split_lines(run.err)), "") << run.line;
 }

@@ -83,21 +83,25 @@ int bound_socket(int port, bool listening);
 int free_port();
 
 // A program running in the background while the test plays its peers or
-// signals it: started with spawn, its standard output and error in files of
-// its own directory; killed if it still runs when the object goes.
+// signals it: a transcript's run, started with spawn in a directory of its
+// own, its standard output and error in files there (out, err); killed if it
+// still runs when the object goes.
 struct Spawned {
     TempDir dir{"spawned"};
     pid_t pid;
-    // argv[0] is a path, or the name of a program built into build/bin.
-    explicit Spawned(std::vector<std::string> argv, const std::function<void()> &in_child = {});
-    ~Spawned() { wait_for(pid, 1, SIGKILL); }
+    int status = -1; // once waited for: as wait_for gives it
+    // run's argv (argv[0] a path, or the name of a program built into
+    // build/bin) with run's env added, in dir.
+    explicit Spawned(const RunSpec &run);
+    ~Spawned() { wait(1); }
+    // Waits for its end, killing it after timeout_s; returns status.
+    int wait(double timeout_s = 60);
     std::string out() const { return read_file(dir / "out"); }
     std::string err() const { return read_file(dir / "err"); }
     // Its children in the order of their start, once there are n (as many
     // as there are after timeout_s).
     std::vector<pid_t> children(size_t n, double timeout_s = 30) const;
-    // Waits for its end (killing it after timeout_s) and expects the status
-    // of run, and its output and error to match those of run line by line
-    // as templates (match_output).
+    // Waits for its end and expects the status of run, and its output and
+    // error to match those of run line by line as templates (match_output).
     void expect(const RunSpec &run, double timeout_s = 60);
 };
