@@ -1,9 +1,8 @@
 // treecycle end to end: the runs of transcripts/runs.txt, each in a private
 // mount namespace of its own, and two runs that another process steers.
-#include "tests/support/mountns.h"
 #include "tests/support/process.h"
+#include "tests/support/runarea.h"
 #include "tests/support/text.h"
-#include "tests/support/tmpdir.h"
 
 #include <csignal>
 #include <gtest/gtest.h>
@@ -21,27 +20,22 @@ static void PrintTo(const RunSpec &r, std::ostream *o)
 
 namespace
 {
-// A private mount namespace with its own /var/tmp, and a tmpfs holding
-// src (a small tree), dst and run; beside it a socket for the probe.
+// The work area with a small tree, and beside it a socket for the probe.
 struct TcEnv : ::testing::Test {
-    MountNs ns;
-    TempDir tmp{"tc"};
-    std::string top = tmp / "top", src = top + "/src", dst = top + "/dst", run = top + "/run";
+    RunArea a{"tc"};
+    const std::string &src = a.src, &dst = a.dst, &run = a.run, &top = a.top;
     void SetUp() override
     {
-        if (!ns.ok()) GTEST_SKIP() << ns.error;
-        ASSERT_TRUE(ns.tmpfs("/var/tmp", "tmpfs", "size=16m,mode=1777"));
-        ASSERT_TRUE(ns.tmpfs(top, "tmpfs", "size=64m,mode=0777"));
-        make_dirs(dst);
-        make_dirs(run);
         // clang-format off
-        make_tree(src, {{"a.txt", "alpha\n"}, {"empty", ""}, {"sub/", ""}, {"sub/b.txt", std::string(20000, 'b')},
-                        {"sub/deeper/", ""}, {"sub/deeper/c.txt", "gamma\n"}});
+        std::string why = a.lay_out({{"a.txt", "alpha\n"}, {"empty", ""}, {"sub/", ""}, {"sub/b.txt", std::string(20000, 'b')},
+                                     {"sub/deeper/", ""}, {"sub/deeper/c.txt", "gamma\n"}});
         // clang-format on
-        sockaddr_un a{AF_UNIX, {}};
-        snprintf(a.sun_path, sizeof a.sun_path, "%s", (tmp / "sock").c_str());
+        if (!a.ns.ok()) GTEST_SKIP() << why;
+        ASSERT_EQ(why, "");
+        sockaddr_un sa{AF_UNIX, {}};
+        snprintf(sa.sun_path, sizeof sa.sun_path, "%s/sock", a.tmp.path.c_str());
         int s = socket(AF_UNIX, SOCK_STREAM, 0);
-        ASSERT_EQ(bind(s, (sockaddr *)&a, sizeof a), 0);
+        ASSERT_EQ(bind(s, (sockaddr *)&sa, sizeof sa), 0);
         close(s);
     }
 };
@@ -56,7 +50,7 @@ TEST_P(Tc, Run)
                           {"<DST>", dst},
                           {"<RUN>", run},
                           {"<TOP>", top},
-                          {"<SCRATCH>", tmp.path}};
+                          {"<SCRATCH>", a.tmp.path}};
     RunOptions o;
     o.cwd = run;
     o.env = {"LC_ALL=C"};
@@ -81,11 +75,11 @@ INSTANTIATE_TEST_SUITE_P(Treecycle, Tc,
 TEST_F(TcEnv, TermFileEndsTheWholeTree)
 {
     prctl(PR_SET_CHILD_SUBREAPER, 1);
-    pid_t p = spawn({bin_path("treecycle"), "-nofsck", src, dst, "0:01:00", "3"}, run, tmp / "out",
-                    tmp / "err", [] { setsid(); });
+    pid_t p = spawn({bin_path("treecycle"), "-nofsck", src, dst, "0:01:00", "3"}, run,
+                    a.tmp / "out", a.tmp / "err", [] { setsid(); });
     ASSERT_TRUE(poll_until(30, [&] {
         return file_exists(dst + "/dcout.003") && file_exists(top + "/TRC7.term");
-    })) << read_file(tmp / "err");
+    })) << read_file(a.tmp / "err");
     EXPECT_EQ(shell("cd " + run + " && sh ../TRC7.term"), 0);
     EXPECT_EQ(wait_for(p, 20, SIGKILL), 128 + SIGTERM);
     EXPECT_TRUE(poll_until(30, [&] {
@@ -102,12 +96,13 @@ TEST_F(TcEnv, FailureMarkerOfASiblingRun)
 {
     write_file(top + "/TRC7.failed", "");
     pid_t p =
-        spawn({bin_path("treecycle"), src, dst, "0:01:00", "1"}, run, tmp / "out", tmp / "err");
-    ASSERT_TRUE(poll_until(30, [&] { return contains(read_file(tmp / "err"), "001 complete."); }));
+        spawn({bin_path("treecycle"), src, dst, "0:01:00", "1"}, run, a.tmp / "out", a.tmp / "err");
+    ASSERT_TRUE(
+        poll_until(30, [&] { return contains(read_file(a.tmp / "err"), "001 complete."); }));
     EXPECT_FALSE(file_exists(top + "/TRC7.failed"));
     write_file(top + "/TRC7.failed", "");
     EXPECT_EQ(wait_for(p, 30, SIGKILL), 0);
-    std::string err = read_file(tmp / "err");
+    std::string err = read_file(a.tmp / "err");
     EXPECT_LE(count_of(err, " complete.\n"), 2) << err;
     EXPECT_TRUE(ends_with(err, ": !PASS: Done.\n")) << err;
 }

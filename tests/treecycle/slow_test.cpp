@@ -1,46 +1,23 @@
 // A real shortage of processes: an unprivileged user at its process limit.
-#include "tests/support/mountns.h"
 #include "tests/support/process.h"
+#include "tests/support/runarea.h"
 #include "tests/support/text.h"
-#include "tests/support/tmpdir.h"
 
 #include <csignal>
 #include <cstdlib>
-#include <fstream>
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace
 {
-const uid_t nobody = 65534;
-
-void become_nobody()
-{
-    if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0) _exit(125);
-}
-
-// Processes (threads count too) that the user runs now.
-int tasks_of(uid_t uid)
-{
-    std::string out;
-    shell("cat /proc/[0-9]*/status 2>/dev/null | awk '/^Uid:/ { u = $2 } /^Threads:/ { if (u == " +
-              std::to_string(uid) + ") n += $2 } END { print n + 0 }'",
-          &out);
-    return std::stoi(out);
-}
-
 // treecycle as nobody, at a process limit that leaves room for the driver
 // and `room` more processes while 101 sleepers of that user hold the rest.
 // Unless `keep`, the sleepers go half a second after the run has started,
 // before the pause of 2 seconds that follows a failed fork ends.
 struct AtTheLimit {
-    MountNs ns;
-    TempDir tmp{"tcslow"};
-    std::string top = tmp / "top", src = top + "/src", dst = top + "/dst", run = top + "/run";
+    RunArea a{"tcslow"};
     std::string err, log;
     int status = -1;
     bool started = false;
@@ -48,15 +25,9 @@ struct AtTheLimit {
     void run_with(int room, bool keep, const std::vector<std::string> &opts,
                   const std::vector<std::string> &counts)
     {
-        ASSERT_TRUE(ns.tmpfs("/var/tmp", "tmpfs", "size=16m,mode=1777"));
-        ASSERT_TRUE(ns.tmpfs(top, "tmpfs", "size=64m,mode=0777"));
-        make_tree(src,
-                  {{"a.txt", "alpha\n"}, {"sub/", ""}, {"sub/b.txt", std::string(20000, 'b')}});
-        for (auto &d : {dst, run}) {
-            make_dirs(d);
-            chmod(d.c_str(), 0777);
-        }
-        chmod(tmp.path.c_str(), 0755);
+        ASSERT_EQ(
+            a.lay_out({{"a.txt", "alpha\n"}, {"sub/", ""}, {"sub/b.txt", std::string(20000, 'b')}}),
+            "");
         const int sleepers = 101;
         std::vector<pid_t> held;
         for (int i = 0; i < sleepers; i++)
@@ -67,16 +38,16 @@ struct AtTheLimit {
         rlim_t limit = base + 1 + room;
         std::vector<std::string> args = {bin_path("treecycle")};
         args.insert(args.end(), opts.begin(), opts.end());
-        args.insert(args.end(), {src, dst});
+        args.insert(args.end(), {a.src, a.dst});
         args.insert(args.end(), counts.begin(), counts.end());
-        pid_t tc = spawn(args, run, tmp / "out", tmp / "err", [limit] {
+        pid_t tc = spawn(args, a.run, a.tmp / "out", a.tmp / "err", [limit] {
             rlimit rl = {limit, limit};
             if (setrlimit(RLIMIT_NPROC, &rl) != 0) _exit(124);
             become_nobody();
             // In the sanitizer build the leak check at exit needs a thread,
             // which the limit refuses: its failure would read as a child's error.
-            const char *a = getenv("ASAN_OPTIONS");
-            setenv("ASAN_OPTIONS", (std::string(a ? a : "") + ":detect_leaks=0").c_str(), 1);
+            const char *o = getenv("ASAN_OPTIONS");
+            setenv("ASAN_OPTIONS", (std::string(o ? o : "") + ":detect_leaks=0").c_str(), 1);
         });
         std::string path = "/var/tmp/TRC7." + std::to_string(tc) + ".log";
         started = poll_until(30, [&] { return contains(read_file(path), ": Start.\n"); });
@@ -85,7 +56,7 @@ struct AtTheLimit {
         for (pid_t p : held) kill(p, SIGKILL);
         for (pid_t p : held) waitpid(p, nullptr, 0);
         if (!keep) status = wait_for(tc, 90, SIGKILL);
-        err = read_file(tmp / "err");
+        err = read_file(a.tmp / "err");
         log = read_file(path);
     }
 };
@@ -93,14 +64,13 @@ struct AtTheLimit {
 TEST(TreecycleShortage, ForkFailureLowersTheCountAndTheRunGoesOn)
 {
     AtTheLimit t;
-    if (!t.ns.ok()) GTEST_SKIP() << t.ns.error;
+    if (!t.a.ns.ok()) GTEST_SKIP() << t.a.ns.error;
     // The driver and two more processes fit; with one process per instance
     // the limit still allows four.
     t.run_with(2, false, {"-nofsck", "-processes-per-instance", "1"}, {"2", "4"});
     ASSERT_TRUE(t.started) << t.err;
-    std::string err = t.err, text = t.log, dst = t.dst;
-    int st = t.status;
-    ASSERT_EQ(st, 0) << err;
+    std::string text = t.log, dst = t.a.dst;
+    ASSERT_EQ(t.status, 0) << t.err;
     // Which fork meets the limit first is a matter of timing: the driver's
     // fork of a double, or a double's fork of a single (which then says so on
     // standard error). Either way the count is lowered and the run goes on.
@@ -113,9 +83,7 @@ TEST(TreecycleShortage, ForkFailureLowersTheCountAndTheRunGoesOn)
     // The second iteration did its work, with the lower count, and left only the logs.
     EXPECT_TRUE(file_exists(dst + "/log/TRC7.002.001.5.log")) << text;
     EXPECT_FALSE(file_exists(dst + "/log/TRC7.002.004.1.log")) << text;
-    std::string left;
-    shell("ls " + dst, &left);
-    EXPECT_EQ(left, "log\n");
+    EXPECT_EQ(run_program("/bin/ls", {dst}).out, "log\n");
 }
 
 // A shortage that lasts: the count comes down to none, and a run that can
@@ -123,7 +91,7 @@ TEST(TreecycleShortage, ForkFailureLowersTheCountAndTheRunGoesOn)
 TEST(TreecycleShortage, NoInstanceLeftEndsTheRun)
 {
     AtTheLimit t;
-    if (!t.ns.ok()) GTEST_SKIP() << t.ns.error;
+    if (!t.a.ns.ok()) GTEST_SKIP() << t.a.ns.error;
     t.run_with(0, true, {"-nofsck", "-processes-per-instance", "1"}, {"3", "4"});
     ASSERT_TRUE(t.started) << t.err;
     EXPECT_EQ(t.status, 1) << t.err;

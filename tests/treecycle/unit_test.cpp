@@ -3,6 +3,7 @@
 #include "libsupport/support.h"
 #include "tests/support/libstate.h"
 #include "tests/support/process.h"
+#include "tests/support/runarea.h"
 #include "tests/support/text.h"
 #include "tests/support/tmpdir.h"
 #include "treecycle/treecycle.h"
@@ -97,17 +98,12 @@ TEST_F(Tc, ToolStartRetriesOnlyAShortage)
 {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to change user";
     // The user must already run a process when the tool's child becomes it.
-    fflush(nullptr);
-    pid_t holder = fork();
-    if (holder == 0) {
-        if (setgid(65534) == 0 && setuid(65534) == 0) pause();
-        _exit(99);
-    }
-    usleep(100000);
+    pid_t holder = spawn({"/bin/sleep", "60"}, "/", "/dev/null", "/dev/null", become_nobody);
+    ASSERT_TRUE(poll_until(5, [] { return tasks_of(nobody) > 0; }));
     int st = in_child([] {
         rlimit rl = {0, 0};
-        if (setrlimit(RLIMIT_NPROC, &rl) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
-            _exit(99);
+        if (setrlimit(RLIMIT_NPROC, &rl) != 0) _exit(99);
+        become_nobody();
         const char *argv[] = {"true", nullptr};
         exec_tool("/bin/true", argv, 0);
     });
