@@ -299,3 +299,21 @@ void Spawned::expect(const RunSpec &run, double timeout_s)
     EXPECT_EQ(match_output(out(), split_lines(run.out)), "") << run.line;
     EXPECT_EQ(match_output(err(), split_lines(run.err)), "") << run.line;
 }
+
+pid_t child_ending(int how)
+{
+    fflush(nullptr);
+    pid_t p = fork();
+    if (p == 0) {
+        if (how < 0) raise(-how);
+        _exit(how);
+    }
+    return p;
+}
+
+std::string stderr_of(const std::function<void()> &f)
+{
+    testing::internal::CaptureStderr();
+    f();
+    return testing::internal::GetCapturedStderr();
+}

@@ -105,3 +105,9 @@ struct Spawned {
     // error to match those of run line by line as templates (match_output).
     void expect(const RunSpec &run, double timeout_s = 60);
 };
+
+// Forks a child that exits with status how, or (how < 0) is killed by the
+// signal -how, for the code under test to wait for.
+pid_t child_ending(int how);
+// What f writes to standard error.
+std::string stderr_of(const std::function<void()> &f);

@@ -4,6 +4,7 @@
 // may write.
 #pragma once
 #include "tests/support/mountns.h"
+#include "tests/support/text.h"
 #include "tests/support/tmpdir.h"
 
 #include <string>
@@ -17,6 +18,15 @@ struct RunArea {
     explicit RunArea(const std::string &tag) : tmp(tag) {}
     // Mounts and makes it all, src as make_tree makes it; "" when done, else why not.
     std::string lay_out(const std::vector<std::pair<std::string, std::string>> &tree);
+    // <SRC>, <DST>, <RUN>, <TOP> and <SCRATCH> (tmp) for fill.
+    Values names() const
+    {
+        return {{"<SRC>", src},
+                {"<DST>", dst},
+                {"<RUN>", run},
+                {"<TOP>", top},
+                {"<SCRATCH>", tmp.path}};
+    }
 };
 
 // The user nobody (its uid), and becoming it in a child (which ends with

@@ -7,8 +7,6 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,7 +18,7 @@ static void PrintTo(const RunSpec &r, std::ostream *o)
 
 namespace
 {
-// The work area with a small tree, and beside it a socket for the probe.
+// The work area with a small tree.
 struct TcEnv : ::testing::Test {
     RunArea a{"tc"};
     const std::string &src = a.src, &dst = a.dst, &run = a.run, &top = a.top;
@@ -32,11 +30,6 @@ struct TcEnv : ::testing::Test {
         // clang-format on
         if (!a.ns.ok()) GTEST_SKIP() << why;
         ASSERT_EQ(why, "");
-        sockaddr_un sa{AF_UNIX, {}};
-        snprintf(sa.sun_path, sizeof sa.sun_path, "%s/sock", a.tmp.path.c_str());
-        int s = socket(AF_UNIX, SOCK_STREAM, 0);
-        ASSERT_EQ(bind(s, (sockaddr *)&sa, sizeof sa), 0);
-        close(s);
     }
 };
 
@@ -45,12 +38,8 @@ struct Tc : TcEnv, ::testing::WithParamInterface<RunSpec> {
 
 TEST_P(Tc, Run)
 {
-    const Values names = {{"<TC>", bin_path("treecycle")},
-                          {"<SRC>", src},
-                          {"<DST>", dst},
-                          {"<RUN>", run},
-                          {"<TOP>", top},
-                          {"<SCRATCH>", a.tmp.path}};
+    Values names = a.names();
+    names.push_back({"<TC>", bin_path("treecycle")});
     RunOptions o;
     o.cwd = run;
     o.env = {"LC_ALL=C"};

@@ -22,26 +22,6 @@ struct Tc : ::testing::Test {
     void SetUp() override { reset_libsupport("treecycle"); }
 };
 
-// A child for the code under test to wait for: it exits with `how`, or is
-// killed by the signal -how.
-pid_t child_ending(int how)
-{
-    fflush(nullptr);
-    pid_t p = fork();
-    if (p == 0) {
-        if (how < 0) raise(-how);
-        _exit(how);
-    }
-    return p;
-}
-
-std::string captured(const std::function<int()> &f, int *result)
-{
-    testing::internal::CaptureStderr();
-    *result = f();
-    return testing::internal::GetCapturedStderr();
-}
-
 // The calls of transcripts/calls.txt to the functions named.
 std::vector<RunSpec> calls(std::initializer_list<std::string> fns)
 {
@@ -61,7 +41,7 @@ TEST_F(Tc, ChildStatusesAndTheirReports)
             EXPECT_EQ(map_status(st), c.status) << c.line;
             child_ending(how);
         }
-        EXPECT_EQ(captured([] { return guard_wait("diff"); }, &r), c.err) << c.line;
+        EXPECT_EQ(stderr_of([&] { r = guard_wait("diff"); }), c.err) << c.line;
         EXPECT_EQ(r, c.status) << c.line;
     }
 }
@@ -71,7 +51,7 @@ TEST_F(Tc, FailedForks)
     for (const RunSpec &c : calls({"fork"})) {
         int r;
         errno = std::stoi(c.argv[1]);
-        EXPECT_EQ(captured(fail_fork, &r), c.err) << c.line;
+        EXPECT_EQ(stderr_of([&] { r = fail_fork(); }), c.err) << c.line;
         EXPECT_EQ(r, c.status) << c.line;
     }
 }
@@ -87,7 +67,7 @@ TEST_F(Tc, GuardedCallsAndTools)
     // Nothing there: no remover is started (there would be no child to wait for).
     EXPECT_EQ(nuke_directory((t / "none").c_str()), 0);
     int r;
-    std::string err = captured([&] { return run_mv((t / "none").c_str(), (t / "x").c_str()); }, &r);
+    std::string err = stderr_of([&] { r = run_mv((t / "none").c_str(), (t / "x").c_str()); });
     EXPECT_EQ(r, 124);
     EXPECT_TRUE(ends_with(err, "treecycle: mv failed; status = {signal=0, exit=1}\n")) << err;
 }
