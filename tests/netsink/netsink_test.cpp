@@ -55,11 +55,14 @@ struct Play {
     PeerPlan plan = {};
     void (*play)(Spawned &s, int port, int i) = nullptr;
 } plays[] = {
+    // ten blocks each from 3 and from 20 clients; a pause, then half a block;
+    // a wrong byte in block 2 and in block 0
     {.n = 3},
     {.n = 20},
     {.plan = {.blocks = 5, .pause_after = 1, .pause_s = 3.5, .tail = 33280}},
     {.plan = {.blocks = 3, .bad_block = 2, .bad_pos = 100}},
     {.plan = {.blocks = 1, .bad_block = 0, .bad_pos = 3}},
+    // SIGHUP and SIGTERM while connection 1's client pauses
     {.play =
          [](Spawned &s, int port, int) {
              std::vector<int> fds = connect_all(s, port, 2);
@@ -72,6 +75,7 @@ struct Play {
              close(fds[1]);
              close(fds[0]);
          }},
+    // SIGKILL to a receiver
     {.play =
          [](Spawned &s, int port, int) {
              int fd = connect_all(s, port, 1)[0];
@@ -79,6 +83,7 @@ struct Play {
              kill(s.children(1).at(0), SIGKILL);
              close(fd);
          }},
+    // three termination signals together
     {.times = 32,
      .play =
          [](Spawned &s, int port, int i) {
@@ -91,6 +96,7 @@ struct Play {
              peer.join();
              close(fd);
          }},
+    // 64 hostile clients
     {.play =
          [](Spawned &s, int port, int) {
              send_each(connect_all(s, port, 64), [](int fd, int i) {
@@ -101,6 +107,7 @@ struct Play {
              EXPECT_EQ(count_of(s.out(), " 0 blocks."), 32);
              EXPECT_EQ(count_of(s.out(), " 3 blocks."), 32);
          }},
+    // a reset beside a stall
     {.play =
          [](Spawned &s, int port, int) {
              std::vector<int> fds = connect_all(s, port, 2);
@@ -111,6 +118,7 @@ struct Play {
              close(fds[1]);
              EXPECT_TRUE(contains(s.err(), "err at 0: ") || contains(s.err(), "err at 1: "));
          }},
+    // SIGTERM inside a block
     {.play =
          [](Spawned &s, int port, int) {
              int fd = connect_all(s, port, 1)[0];
@@ -124,6 +132,7 @@ struct Play {
              EXPECT_TRUE(poll_until(10, [r] { return has_ended(r); }));
              close(fd);
          }},
+    // system calls counted
     {.play = [](Spawned &s, int port, int) { traced(s, port, 1, 1000); }},
     {.play = [](Spawned &s, int port, int) { traced(s, port, 4, 250); }},
 };
