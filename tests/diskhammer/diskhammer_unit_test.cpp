@@ -10,10 +10,8 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
-static std::string T(const std::string &name)
-{
-    return "tests/diskhammer/transcripts/" + name + ".txt";
-}
+// The transcripts of the cases.
+static const std::string T = "tests/diskhammer/transcripts/";
 
 static const char *word(const std::string &w)
 {
@@ -22,7 +20,7 @@ static const char *word(const std::string &w)
 
 TEST(DhUnit, RangesAndUnits)
 {
-    for (auto &c : runs_in(T("ranges"))) {
+    for (auto &c : runs_in(T + "ranges.txt")) {
         long long lo = 0, hi = 0;
         parse_min_max(c.argv[1].c_str(), &lo, &hi);
         EXPECT_EQ(std::to_string(lo) + " " + std::to_string(hi) + "\n", c.out) << c.line;
@@ -31,7 +29,7 @@ TEST(DhUnit, RangesAndUnits)
 
 TEST(DhUnit, SizeSequencesStayInRangeAndEnd)
 {
-    for (auto &c : runs_in(T("sizes"))) {
+    for (auto &c : runs_in(T + "sizes.txt")) {
         Settings set;
         parse_min_max(c.argv[1].c_str(), &set.min_filesz, &set.max_filesz);
         parse_min_max(c.argv[2].c_str(), &set.min_transz, &set.max_transz);
@@ -45,7 +43,8 @@ TEST(DhUnit, SizeSequencesStayInRangeAndEnd)
             ASSERT_TRUE(s.transfer >= set.min_transz && s.transfer <= set.max_transz) << s.transfer;
             next_sizes(set, &run);
         }
-        EXPECT_TRUE(cycles < 100000 && (c.status < 0 || cycles == c.status)) << c.line << ": " << cycles;
+        EXPECT_TRUE(cycles < 100000 && (c.status < 0 || cycles == c.status))
+            << c.line << ": " << cycles;
     }
 }
 
@@ -55,7 +54,7 @@ TEST(DhUnit, MismatchAndFailedCallReports)
     memset(w, 0x5a, sizeof w);
     RunState run;
     run.wbuf = w, run.rbuf = r;
-    for (auto &c : runs_in(T("mismatch"))) {
+    for (auto &c : runs_in(T + "mismatch.txt")) {
         memcpy(r, w, sizeof r);
         if (isdigit(c.argv[1][0])) r[std::stoi(c.argv[1])] = 0x07;
         std::string out, f = c.argv[0];
@@ -73,7 +72,7 @@ TEST(DhUnit, MismatchAndFailedCallReports)
 
 TEST(DhUnit, WholeOptionsDecideReadOnly)
 {
-    for (auto &c : runs_in(T("select"))) {
+    for (auto &c : runs_in(T + "select.txt")) {
         Settings set;
         set.max_filesz = 512;
         set.device_only = word(c.argv[5]);

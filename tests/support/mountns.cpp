@@ -1,5 +1,6 @@
 #include "tests/support/mountns.h"
 
+#include "platform/mounts.h"
 #include "tests/support/process.h"
 #include "tests/support/tmpdir.h"
 
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sched.h>
+#include <set>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -72,13 +74,15 @@ std::string MountNs::loop(const std::string &image, int size_mb, int sector_size
     return dev;
 }
 
-std::string MountNs::ext4(const std::string &image, const std::string &dir, int size_mb)
+std::string MountNs::ext4(const std::string &image, const std::string &dir, int size_mb,
+                          const std::string &options)
 {
     std::string dev = loop(image, size_mb);
     if (dev.empty()) return "";
     if (shell("mkfs.ext4 -q -F " + dev) != 0) return "";
     make_dirs(dir);
-    if (mount(dev.c_str(), dir.c_str(), "ext4", 0, nullptr) != 0) return "";
+    if (mount(dev.c_str(), dir.c_str(), "ext4", 0, options.empty() ? nullptr : options.c_str()))
+        return "";
     mounts.push_back(dir);
     return dev;
 }
@@ -105,6 +109,22 @@ bool MountNs::overlay_root(const std::string &dir)
         mounts.push_back(dir + d);
     }
     return tmpfs(dir + "/tmp");
+}
+
+bool MountNs::hide_host_mounts()
+{
+    std::vector<mount_entry> table;
+    FILE *f = mnt_open();
+    for (mount_entry e; f && mnt_next(f, &e);) table.push_back(e);
+    mnt_close(f);
+    std::set<std::string> seen;
+    bool all = true;
+    for (auto it = table.rbegin(); it != table.rend(); ++it) {
+        const char *p = it->mnt_mountp.c_str();
+        if (!seen.insert(p).second) umount2(p, MNT_DETACH);
+        all = mount(nullptr, p, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0 && all;
+    }
+    return all;
 }
 
 bool MountNs::umount(const std::string &dir)

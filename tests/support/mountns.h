@@ -25,8 +25,10 @@ struct MountNs {
     bool tmpfs(const std::string &dir, const std::string &source = "tmpfs",
                const std::string &options = "size=64m");
     // A sparse image of size_mb at image, made ext4 with mkfs.ext4, attached to a
-    // loop device and mounted on dir. Returns the loop device, or "" on failure.
-    std::string ext4(const std::string &image, const std::string &dir, int size_mb = 64);
+    // loop device and mounted on dir with options. Returns the loop device, or
+    // "" on failure.
+    std::string ext4(const std::string &image, const std::string &dir, int size_mb = 64,
+                     const std::string &options = "");
     // A loop device over a sparse image of size_mb, not formatted or mounted.
     std::string loop(const std::string &image, int size_mb, int sector_size = 512);
     // Bind-mounts src (file or directory) over target.
@@ -35,6 +37,11 @@ struct MountNs {
     // in with chroot: an overlay on "/" whose writes go to memory, with this
     // machine's /proc, /sys and /dev and an empty /tmp.
     bool overlay_root(const std::string &dir);
+    // Makes every mount present now read-only in this namespace, so that a
+    // program looking for writable file systems finds only those mounted
+    // afterwards. A mount hidden under a newer one on the same point is
+    // reached by taking the newer away. False when one stays writable.
+    bool hide_host_mounts();
     // Unmounts one of this namespace's mounts early.
     bool umount(const std::string &dir);
 

@@ -114,3 +114,13 @@ void make_tree(const std::string &root,
         }
     }
 }
+
+int hold_lock(const std::string &path)
+{
+    make_dirs(path.substr(0, path.rfind('/')));
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    struct flock whole = {};
+    whole.l_type = F_WRLCK;
+    if (fd >= 0 && fcntl(fd, F_SETLK, &whole) != 0) close(fd), fd = -1;
+    return fd;
+}

@@ -25,3 +25,7 @@ void make_dirs(const std::string &path);
 // entry a file whose content is the second member.
 void make_tree(const std::string &root,
                const std::vector<std::pair<std::string, std::string>> &entries);
+// Creates the file at path (and its directory) and holds a write lock on all
+// of it, as another program would; the descriptor, whose closing lets go
+// (-1 on failure).
+int hold_lock(const std::string &path);
