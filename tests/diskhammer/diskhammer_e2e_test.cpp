@@ -39,13 +39,6 @@ RunResult dh(const Args &args, const RunOptions &o = {})
 // The transcripts of the cases.
 const std::string T = "tests/diskhammer/transcripts/";
 
-std::string uname_a()
-{
-    std::string out;
-    shell("uname -a", &out);
-    return out.substr(0, out.find('\n'));
-}
-
 bool has_testdir(const std::string &mnt)
 {
     for (auto &e : std::filesystem::directory_iterator(mnt))
@@ -70,6 +63,16 @@ class Dh : public ::testing::Test
     {
         return ns.ext4(image, dir, 32, "errors=remount-ro,commit=30");
     }
+    // Empty when out matches the transcript name, with v, the scratch
+    // directory as <DIR> and this machine's "uname -a" as <UNAME> filled in.
+    std::string against(const std::string &out, const std::string &name, Values v = {})
+    {
+        std::string uname;
+        shell("uname -a", &uname);
+        v.insert(v.end(), {{"<DIR>", t.path}, {"<UNAME>", uname.substr(0, uname.find('\n'))}});
+        std::string why = match_transcript(out, T + name + ".txt", v);
+        return why.empty() ? "" : why + "\n--- in:\n" + out;
+    }
     // Only file systems mounted afterwards can be chosen without -D. The
     // directories are made first: the scratch directory is read-only then.
     void hide(const Args &dirs)
@@ -88,11 +91,10 @@ TEST_F(Dh, WholeOutputsOfEveryEngineAndOption)
     std::string mnt = t / "mnt", dev = ext4(mnt, t / "img");
     ASSERT_FALSE(dev.empty());
     ASSERT_TRUE(contains(read_file("/proc/self/mounts"), "errors=remount-ro,commit=30"));
-    const Values v = {{"<MNT>", mnt}, {"<DEV>", dev}, {"<UNAME>", uname_a()}};
     for (auto &c : runs_in(T + "engines.txt")) {
         RunResult r = dh(tiny + Args(c.argv.begin() + 1, c.argv.end()) + Args{"-D", dev});
         EXPECT_EQ(r.status, c.status) << c.line;
-        EXPECT_EQ(match_transcript(r.out, T + c.argv[0] + ".txt", v), "") << r.out << r.err;
+        EXPECT_EQ(against(r.out, c.argv[0], {{"<MNT>", mnt}, {"<DEV>", dev}}), "") << r.err;
         EXPECT_FALSE(has_testdir(mnt)) << c.line;
     }
 }
@@ -119,7 +121,6 @@ TEST_F(Dh, RandomSizesInRangeAndTheSameForEveryEngine)
 TEST_F(Dh, TargetsFromTheMountTable)
 {
     hide({"first", "second", "ro", "small", "store", "mnt", "h/sub"});
-    const Values v = {{"<DIR>", t.path}};
     auto run = [](const Args &a) { return dh(Args{"-f", "512:64k", "-R", "-n", "1", "-s"} + a); };
     RunResult r = run({});
     EXPECT_EQ(r.status, 1);
@@ -132,8 +133,8 @@ TEST_F(Dh, TargetsFromTheMountTable)
     ASSERT_TRUE(ns.tmpfs(t / "ro", "dh_ro", "size=2m"));
     ASSERT_EQ(mount(nullptr, (t / "ro").c_str(), nullptr, MS_REMOUNT | MS_RDONLY, "size=2m"), 0);
     ASSERT_TRUE(ns.tmpfs(t / "small", "dh_small", "size=32k"));
-    EXPECT_EQ(match_transcript(run({}).out, T + "select_all.txt", v), "");
-    EXPECT_EQ(match_transcript(run({"-F", "tmpfs", "-1"}).out, T + "select_tmpfs_one.txt", v), "");
+    EXPECT_EQ(against(run({}).out, "select_all"), "");
+    EXPECT_EQ(against(run({"-F", "tmpfs", "-1"}).out, "select_tmpfs_one"), "");
 
     // h/sub is hidden under the later mount on h: the table lists it, but it
     // cannot be measured (ENOENT). With -D only the named device is measured.
@@ -144,7 +145,7 @@ TEST_F(Dh, TargetsFromTheMountTable)
     ASSERT_TRUE(ns.tmpfs(t / "h", "dh_over", "size=4m"));
     r = run({"-D", dev});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(match_transcript(r.out, T + "select_device.txt", v), "") << r.out;
+    EXPECT_EQ(against(r.out, "select_device"), "");
     r = run({});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "\n!ERROR: statfsNo such file or directory\n");
@@ -167,9 +168,7 @@ TEST_F(Dh, ShrunkAfterSelectionIsSkippedOnceAndLeftOutOfTheReport)
     o.env = {"PATH=" + t / "bin" + ":/usr/bin:/bin"};
     RunResult r = dh(tiny + Args{"-R", "-n", "2"}, o);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(
-        match_transcript(r.out, T + "shrunk.txt", {{"<DIR>", t.path}, {"<UNAME>", uname_a()}}), "")
-        << r.out;
+    EXPECT_EQ(against(r.out, "shrunk"), "");
 }
 
 TEST_F(Dh, MountPointWithBlankOrShellCharactersLosesOnlyItsTestDirectory)
@@ -207,10 +206,7 @@ TEST_F(Dh, RawSliceIsWrittenBackUnchanged)
         std::string before = read_file(image);
         RunResult r = dh(tiny + Args{opt, "-n", "1", "-d", "-D", dev});
         EXPECT_EQ(r.status, 0) << r.out;
-        EXPECT_EQ(
-            match_transcript(r.out, T + name + ".txt", {{"<DEV>", dev}, {"<UNAME>", uname_a()}}),
-            "")
-            << r.out;
+        EXPECT_EQ(against(r.out, name, {{"<DEV>", dev}}), "");
         EXPECT_TRUE(read_file(image) == before) << name;
     }
 }

@@ -13,11 +13,6 @@
 // The transcripts of the cases.
 static const std::string T = "tests/diskhammer/transcripts/";
 
-static const char *word(const std::string &w)
-{
-    return w == "-" ? nullptr : w.c_str();
-}
-
 TEST(DhUnit, RangesAndUnits)
 {
     for (auto &c : runs_in(T + "ranges.txt")) {
@@ -72,6 +67,7 @@ TEST(DhUnit, MismatchAndFailedCallReports)
 
 TEST(DhUnit, WholeOptionsDecideReadOnly)
 {
+    auto word = [](const std::string &w) { return w == "-" ? nullptr : w.c_str(); };
     for (auto &c : runs_in(T + "select.txt")) {
         Settings set;
         set.max_filesz = 512;
