@@ -8,8 +8,6 @@
 // They talk only through exit statuses and files (markers, reference links,
 // the run log).
 #pragma once
-#include <cstdio>
-#include <ctime>
 #include <string>
 #include <sys/types.h>
 
