@@ -19,7 +19,9 @@
 // nobody else reads.
 #pragma once
 #include "tests/support/mountns.h"
+#include "tests/support/text.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/types.h>
@@ -73,17 +75,57 @@ bool has_opened(pid_t pid, const std::string &path);
 // names.
 bool waits_on_port(pid_t pid, int syscall, const std::string &path);
 
-// Starts a built program with standard output and error in /tmp/TAG.out and
-// /tmp/TAG.err; RUNTIME and RUNPRD are taken out of its environment and env
-// ("NAME=value") put in.
-pid_t launch(const std::string &tag, const std::string &program,
-             const std::vector<std::string> &args, const std::vector<std::string> &env = {});
+// The runs of a transcript of tests/serial/transcripts, its names filled:
+// <A> and <B> the cable's ends, <P> the pattern, <NUL> a NUL byte.
+std::vector<RunSpec> cable_runs(const std::string &name);
+// Starts the built program of a transcript's run (its first word) with
+// standard output and error in /tmp/TAG.out and /tmp/TAG.err. Of the run's
+// NAME=value words those whose NAME begins in lower case are the test's own
+// (words), the others the program's environment, from which RUNTIME and
+// RUNPRD are first taken out. in_child runs in the child just before exec.
+pid_t launch(const RunSpec &run, const std::string &tag = "p",
+             const std::function<void()> &in_child = {});
+// The values of the test's own word name in a run, in their order.
+std::vector<std::string> words(const RunSpec &run, const std::string &name);
+// The last of them, or otherwise.
+std::string word(const RunSpec &run, const std::string &name, const std::string &otherwise = "");
+// Expects what the program of run, started by launch as pid with tag, wrote:
+// its standard output without its R and W lines, and its standard error, as
+// the run gives them; look$ showing look>. Its R and W lines carry pid, and
+// each W line's count is the last one's and its bytes. A count it reports
+// when killed is that of its R lines, or its last W line's, or whole blocks.
+// The words read=N (N+: at least N) and written=N are the bytes of its R
+// lines and the count of its last W line.
+void expect_output(const RunSpec &run, const std::string &tag, pid_t pid);
 // A test in a private mount namespace with a fresh tmpfs on /tmp, so that the
 // programs' fixed names there meet no other test's and the machine's /tmp is
-// untouched.
+// untouched. Without socat it skips.
 class PrivateTmpTest : public testing::Test
 {
   protected:
     MountNs ns;
     void SetUp() override;
+
+    // One run on a fresh cable, its program on end A, in the steps its words
+    // ask for: plant= what it finds at its file (link, full, fifo, dir, node) or
+    // where it runs (background); feed= what the far end sends once it has the
+    // port open, 0.3 s apart; port= the settings it gives the port; then= what
+    // comes once it is held up on its port (signals, gap= microseconds apart, or
+    // the port's hang-up), or a second after it started (the cable pulled, its
+    // far end read meanwhile); within= the seconds it has to end then;
+    // blocks=part: its file holds whole pattern lines, then part of one.
+    void play(const RunSpec &run);
+    // Each run of a transcript in turn.
+    void play_all(const std::string &transcript);
+    // The transcript's runs in pairs: a receiver on end A, started first and
+    // waiting in its read before the transmitter on end B starts. Once the
+    // receiver has ended, the cable's end A is read, so that a transmitter
+    // still sending can end. blocks= on the transmitter: how many pattern
+    // lines its capture file holds (some, 0, or none for no file), which the
+    // receiver's capture repeats. cable=hangup on the receiver: a cable that
+    // drops the line at the last close of an end, which the cable lets the
+    // programs make; the receiver's close fails the transmitter's next write,
+    // or, when the transmitter ends first (status 0), a line drop ends the
+    // receiver.
+    void play_pairs(const std::string &transcript);
 };
