@@ -168,10 +168,10 @@ void make_fs_pathnames(settings &s)
     // Each entry is used up before the next lookup overwrites it.
     s.root_raw_device = mnt_to_raw(e_filesystem_of("/"));
     const mount_entry *e = e_filesystem_of(s.src_directory);
-    s.src_mount_point = estrsave(e->mnt_mountp.c_str());
+    s.src_mount_point = e->mnt_mountp;
     s.src_raw_device = mnt_to_raw(e);
     e = e_filesystem_of(s.dst_directory);
-    s.dst_mount_point = estrsave(e->mnt_mountp.c_str());
+    s.dst_mount_point = e->mnt_mountp;
     s.dst_raw_device = mnt_to_raw(e);
 }
 

@@ -14,9 +14,8 @@
 #include <vector>
 
 // The run's start, for the elapsed time of the event lines (which singles
-// write too), and the time of the last event.
+// write too).
 static time_t start_time;
-static time_t now;
 
 static const char *show_elapsed_time(long s)
 {
@@ -27,7 +26,7 @@ static const char *show_elapsed_time(long s)
 
 void trace_event(const char *text)
 {
-    now = time(nullptr);
+    time_t now = time(nullptr);
     struct tm tm;
     localtime_r(&now, &tm);
     trace("%ld %04d%02d%02d%02d%02d%02d %s: %s\n", (long)now, tm.tm_year + 1900, tm.tm_mon + 1,
@@ -94,10 +93,10 @@ static std::vector<fs_check> TRC7_check_list(const settings &s)
     if (s.root_raw_device && s.opt_fsck_root)
         list.push_back({s.root_raw_device, "/", s.tmp_fsck_1});
     if (s.src_raw_device && !same_device(s.src_raw_device, s.root_raw_device))
-        list.push_back({s.src_raw_device, s.src_mount_point, s.tmp_fsck_2});
+        list.push_back({s.src_raw_device, s.src_mount_point.c_str(), s.tmp_fsck_2});
     if (s.dst_raw_device && !same_device(s.dst_raw_device, s.root_raw_device) &&
         !same_device(s.dst_raw_device, s.src_raw_device))
-        list.push_back({s.dst_raw_device, s.dst_mount_point, s.tmp_fsck_3});
+        list.push_back({s.dst_raw_device, s.dst_mount_point.c_str(), s.tmp_fsck_3});
     return list;
 }
 
@@ -183,7 +182,7 @@ void TRC7_repeat(const settings &s, run_state &st)
         }
         if (control_file_present("../stop")) return;
         trace_event(strprintf("Iteration %03d complete.", st.iteration).c_str());
-        now = time(nullptr);
+        time_t now = time(nullptr);
         if (now - t0 > 240) trace("LOOPTIME: %ld\n", (long)(now - t0));
         if (s.max_iterations >= 0 && st.iteration >= s.max_iterations) return;
         if (s.time_limit >= 0 && now - start_time >= s.time_limit) return;

@@ -51,7 +51,7 @@ struct settings {
     const char *tmp_directory = "/var/tmp";
     std::string start_cwd;
     const char *root_raw_device = nullptr, *src_raw_device = nullptr, *dst_raw_device = nullptr;
-    const char *src_mount_point = nullptr, *dst_mount_point = nullptr;
+    std::string src_mount_point, dst_mount_point;
     const char *log_tmp_path = nullptr, *fl_path = nullptr;
     const char *tmp_fsck_1 = nullptr, *tmp_fsck_2 = nullptr, *tmp_fsck_3 = nullptr;
 };
