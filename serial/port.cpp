@@ -30,8 +30,8 @@ void fail(const Msg &m)
     exit(1);
 }
 
-// At file scope because the signal handler closes the port and the
-// device-name file of the run and reports its count.
+// At file scope because the signal handler reaches them: the run's port,
+// device-name file and count, and what the handler is to do.
 static Run run;
 static SighupAction sighup_action;
 

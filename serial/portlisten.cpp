@@ -20,14 +20,15 @@ int main(int argc, char **argv)
     const Options o = read_options(argc, argv, program);
     Run &run = install_sighup(SIG_CLOSE);
     const char *d = o.device;
-    int capture = setup_drained(run, o,
-                                {{"!ERROR: Device open failed.\n", PERROR, d},
-                                 {"!ERROR: ioctl failed to get terminal parameters.\n", PERROR},
-                                 {"!ERROR: ioctl failed to set terminal parameters.\n", PERROR, d},
-                                 {"!ERROR: ioctl failed to get terminal parameters.\n", PERROR},
-                                 {"!ERROR: ioctl failed to set terminal parameters.\n", PERROR, d},
-                                 "/tmp/portlisten.tmp",
-                                 {"!ERROR: /tmp/portlisten.tmp open failed.\n", PERROR}});
+    int capture = setup_drained(
+        run, o,
+        {.open_failed = {"!ERROR: Device open failed.\n", PERROR, d},
+         .get_failed = {"!ERROR: ioctl failed to get terminal parameters.\n", PERROR},
+         .set_failed = {"!ERROR: ioctl failed to set terminal parameters.\n", PERROR, d},
+         .get_again_failed = {"!ERROR: ioctl failed to get terminal parameters.\n", PERROR},
+         .set_again_failed = {"!ERROR: ioctl failed to set terminal parameters.\n", PERROR, d},
+         .capture = "/tmp/portlisten.tmp",
+         .capture_failed = {"!ERROR: /tmp/portlisten.tmp open failed.\n", PERROR}});
 
     receive_blocks(run, {capture,
                          {"!ERROR:Read error.\n", ERR},

@@ -26,14 +26,15 @@ int main(int argc, char **argv)
     const Options o = read_options(argc, argv, program);
     Run &run = install_sighup(SIG_CLOSE);
     const char *d = o.device;
-    int capture = setup_drained(run, o,
-                                {{"!ERROR: Device open failed.\n", PERROR, d},
-                                 {"!ERROR: ioctl failed to get terminal parameters.\n", PERROR, d},
-                                 {"!ERROR: ioctl failed to set terminal parameters.\n", PERROR, d},
-                                 {"!ERROR: ioctl failed to get terminal parameters.\n", PERROR},
-                                 {"!ERROR: ioctl failed to set terminal parameters.\n", PERROR, d},
-                                 "/tmp/porttalk.tmp",
-                                 {"!ERROR: /tmp/porttalk.tmp open failed.\n", PERROR}});
+    int capture = setup_drained(
+        run, o,
+        {.open_failed = {"!ERROR: Device open failed.\n", PERROR, d},
+         .get_failed = {"!ERROR: ioctl failed to get terminal parameters.\n", PERROR, d},
+         .set_failed = {"!ERROR: ioctl failed to set terminal parameters.\n", PERROR, d},
+         .get_again_failed = {"!ERROR: ioctl failed to get terminal parameters.\n", PERROR},
+         .set_again_failed = {"!ERROR: ioctl failed to set terminal parameters.\n", PERROR, d},
+         .capture = "/tmp/porttalk.tmp",
+         .capture_failed = {"!ERROR: /tmp/porttalk.tmp open failed.\n", PERROR}});
 
     send_blocks(run,
                 {.write_failed = {"!ERROR: Device write failed.\n", PERROR, d},

@@ -366,7 +366,7 @@ void PrivateTmpTest::play(const RunSpec &r)
         std::vector<int> sigs;
         std::istringstream names(then);
         for (std::string n; std::getline(names, n, ',');)
-            sigs.push_back(n == "TERM" ? SIGTERM : n == "INT" ? SIGINT : SIGHUP);
+            sigs.push_back(n == "TERM" ? SIGTERM : n == "INT" ? SIGINT : n == "HUP" ? SIGHUP : 0);
         if (then == "hangup")
             EXPECT_TRUE(cable.hang_up(cable.a));
         else
