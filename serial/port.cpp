@@ -30,8 +30,7 @@ void fail(const Msg &m)
     exit(1);
 }
 
-// At file scope because the signal handler reaches them: the run's port,
-// device-name file and count, and what the handler is to do.
+// File scope for the signal handler: the run it closes and reports, and how.
 static Run run;
 static SighupAction sighup_action;
 
