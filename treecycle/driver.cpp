@@ -13,8 +13,8 @@
 #include <unistd.h>
 #include <vector>
 
-// The run's start, for the elapsed time of the event lines (which singles
-// write too).
+// The run's start, for the elapsed time of the event lines (which the
+// doubles write too).
 static time_t start_time;
 
 static const char *show_elapsed_time(long s)

@@ -169,16 +169,16 @@ static int wait_for_all_threads(const settings &s, int instance)
             break;
         }
         if (st == 0) continue;
-        int s = map_status(st);
-        if (is_resource_status(s)) {
+        int r = map_status(st);
+        if (is_resource_status(r)) {
             resource = true;
             // A shortage never hides a real failure already recorded.
-            if (recorded == 0 || is_resource_status(recorded)) recorded = s;
+            if (recorded == 0 || is_resource_status(recorded)) recorded = r;
         } else if (!marked) {
             make_file("../TRC7.failed");
             trace_event("Failed.");
             marked = true;
-            recorded = s;
+            recorded = r;
         }
     }
     if (resource && is_resource_status(recorded)) TRC7_double_destroy(s, instance);

@@ -33,7 +33,9 @@ constexpr int FIRST_JOB = 1;
 constexpr int RECOPY_JOB = 3;
 
 // What the command line, autoconfiguration and the derived paths set: filled
-// by main before the run, read-only after (children inherit it by fork).
+// by main before the run (options, then the instance count and the paths),
+// read-only after (children inherit it by fork). -v sets the support
+// library's opt_verbose, which its tracing reads.
 struct settings {
     int opt_commit = 1;
     int opt_fsck_any = 1;

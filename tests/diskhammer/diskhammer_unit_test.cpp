@@ -6,6 +6,7 @@
 #include "platform/mounts.h"
 #include "tests/support/process.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <gtest/gtest.h>

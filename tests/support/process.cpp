@@ -188,6 +188,10 @@ pid_t spawn(const std::vector<std::string> &argv, const std::string &cwd, const 
 
 int wait_for(pid_t pid, double timeout_s, int stop, bool *stopped)
 {
+    if (pid <= 0) { // no child: never a kill of -1 or of the group
+        if (stopped) *stopped = false;
+        return -1;
+    }
     int st = 0;
     pid_t w = 0;
     auto ended = [&] { return (w = waitpid(pid, &st, WNOHANG)) != 0; };
@@ -276,7 +280,13 @@ Spawned::Spawned(const RunSpec &run)
     std::vector<std::string> argv = run.argv;
     if (argv[0].find('/') == std::string::npos) argv[0] = bin_path(argv[0]);
     pid = spawn(argv, dir.path, dir / "out", dir / "err", [&run] {
-        for (auto &e : run.env) putenv(strdup(e.c_str()));
+        // A run's sanitizer options add to those the test runs under.
+        for (auto &e : run.env) {
+            const char *had = getenv("ASAN_OPTIONS");
+            bool add = e.rfind("ASAN_OPTIONS=", 0) == 0 && had && *had;
+            std::string v = add ? "ASAN_OPTIONS=" + std::string(had) + ":" + e.substr(13) : e;
+            putenv(strdup(v.c_str()));
+        }
     });
 }
 

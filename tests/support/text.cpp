@@ -3,6 +3,7 @@
 #include "tests/support/tmpdir.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -123,11 +124,23 @@ std::string match_transcript(const std::string &out, const std::string &path, co
     return why.empty() ? "" : path + ": " + why;
 }
 
+// A transcript that cannot be read, or holds a line it should not, would
+// otherwise lose its cases without a word: it ends the test program.
+[[noreturn]] static void bad_transcript(const std::string &path, const std::string &why)
+{
+    fprintf(stderr, "transcript %s: %s\n", path.c_str(), why.c_str());
+    abort();
+}
+
 std::vector<RunSpec> runs_in(const std::string &path, const Values &values)
 {
     std::vector<RunSpec> runs;
     std::string name;
+    if (!file_exists(source(path))) bad_transcript(path, "cannot be read");
     for (const std::string &line : transcript(path, values)) {
+        if (line.empty() || line[0] == '#') continue;
+        if (line.rfind("$ ", 0) != 0 && line.rfind("== ", 0) != 0 && runs.empty())
+            bad_transcript(path, "a line before the first run: " + line);
         if (line.rfind("== ", 0) == 0) {
             name = line.substr(3);
         } else if (line.rfind("$ ", 0) == 0) {
@@ -136,27 +149,33 @@ std::vector<RunSpec> runs_in(const std::string &path, const Values &values)
             r.name = name;
             name.clear();
             size_t arrow = line.rfind(" => ");
+            if (arrow == std::string::npos)
+                bad_transcript(path, "a run without its status: " + line);
             r.cmd = line.substr(2, arrow - 2);
             r.status = atoi(line.c_str() + arrow + 4);
             std::istringstream words(line.substr(2, arrow - 2));
             for (std::string w; words >> w;)
                 (r.argv.empty() && contains(w, "=") ? r.env : r.argv).push_back(w == "''" ? "" : w);
             runs.push_back(r);
-        } else if (!runs.empty() && line.rfind("look$ ", 0) == 0) {
+        } else if (line.rfind("look$ ", 0) == 0) {
             runs.back().look = line.substr(6);
-        } else if (!runs.empty()) {
+        } else {
             RunSpec &r = runs.back();
             const std::pair<std::string, std::string *> streams[] = {
                 {"1>", &r.out}, {"2>", &r.err}, {"log>", &r.log}, {"look>", &r.seen}};
+            bool known = false;
             for (auto &[tag, to] : streams) {
                 if (line.rfind(tag, 0) != 0) continue;
                 bool open = ends_with(line, "\\c");
                 std::string text = line.substr(std::min(tag.size() + 1, line.size()));
                 *to += open ? text.substr(0, text.size() - 2) : text + "\n";
+                known = true;
                 break;
             }
+            if (!known) bad_transcript(path, "a line of no known kind: " + line);
         }
     }
+    if (runs.empty()) bad_transcript(path, "no runs");
     return runs;
 }
 

@@ -50,6 +50,8 @@ struct RunSpec {
     int status = 0;
     std::string out, err, log, look, seen;
 };
+// A transcript that is missing, holds no run, or holds a line of no kind
+// above ends the test program with the reason (a lost case must not pass).
 std::vector<RunSpec> runs_in(const std::string &path, const Values &values = {});
 // The value of the "NAME=value" entry of env, or otherwise when there is none.
 std::string value_of(const std::vector<std::string> &env, const std::string &name,

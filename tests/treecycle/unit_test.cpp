@@ -25,9 +25,15 @@ struct Tc : ::testing::Test {
 // The calls of transcripts/calls.txt to the functions named.
 std::vector<RunSpec> calls(std::initializer_list<std::string> fns)
 {
+    static const std::string known[] = {"exit",  "kill",  "wait",   "fork",
+                                        "space", "procs", "combine"};
     std::vector<RunSpec> some;
-    for (RunSpec &c : runs_in("tests/treecycle/transcripts/calls.txt"))
+    for (RunSpec &c : runs_in("tests/treecycle/transcripts/calls.txt")) {
+        EXPECT_NE(std::find(std::begin(known), std::end(known), c.argv[0]), std::end(known))
+            << c.line;
         if (std::find(fns.begin(), fns.end(), c.argv[0]) != fns.end()) some.push_back(c);
+    }
+    EXPECT_FALSE(some.empty());
     return some;
 }
 
