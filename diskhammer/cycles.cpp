@@ -233,8 +233,12 @@ void fs_read(const Settings &set, RunState *run, const mlist_entry *mp, const io
         ssize_t n = eng->read(test_fd, run->rbuf, (size_t)len, (off_t)off);
         if (n == -1) report_error("read");
         if (n != len) report_condition("read: premature EOF");
-        if (!set.nobyte_compare && set.d_option) compare(*run, len, off);
-        if (!set.nobyte_compare && !set.d_option) compare_fill(*run, len, off, chunk_byte(chunk));
+        if (!set.nobyte_compare) {
+            if (set.d_option)
+                compare(*run, len, off);
+            else
+                compare_fill(*run, len, off, chunk_byte(chunk));
+        }
         if (set.d_option) run->wbuf += len;
     }
     close(test_fd);

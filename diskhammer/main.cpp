@@ -11,8 +11,9 @@
 int main(int argc, char **argv)
 {
     check_output_at_exit("diskhammer");
-    const Settings set = parse_options(argc, argv);
-    // Static: the run's target records stay held until the program has ended.
+    // Static: the stop handlers read the settings, and the run's target
+    // records stay held, until the program has ended.
+    static const Settings set = parse_options(argc, argv);
     static RunState run;
     run.mlist_first = mlist_get(set);
     if (!run.mlist_first) {

@@ -2,6 +2,7 @@
 // runs one child per selected engine, which writes, reads back and compares
 // its sequence of files (cycles.cpp) while the parent times it (timing.cpp).
 #include "diskhammer/diskhammer.h"
+#include "platform/sighold.h"
 
 #include <cerrno>
 #include <csignal>
@@ -59,18 +60,10 @@ static void intr_handler(int)
 }
 
 // The signals that end the parent: its own interrupt, termination, hang-up,
-// and a write to an output that has gone (`diskhammer ... | head -1`).
-static const int stop_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
-
-// Held while a test directory is made and while a child is started, so that
-// the parent knows what to clean up whenever one of them arrives.
-static void hold_stop_signals(bool hold)
-{
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : stop_signals) sigaddset(&set, sig);
-    sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
-}
+// and a write to an output that has gone (`diskhammer ... | head -1`). They
+// are held while a test directory is made and while a child is started, so
+// that the parent knows what to clean up whenever one of them arrives.
+static const std::initializer_list<int> stop_signals = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 // The parent leaves nothing behind: the child under way is interrupted (it
 // removes the test directory itself, as on an interrupt to the whole group)
@@ -84,14 +77,6 @@ static void parent_stop(int)
     }
     if (master_mp) test_cleanup(*stop_set, master_mp);
     _exit(1);
-}
-
-static void catch_stop_signals()
-{
-    struct sigaction sa = {};
-    sa.sa_handler = parent_stop;
-    for (int sig : stop_signals) sigaddset(&sa.sa_mask, sig);
-    for (int sig : stop_signals) sigaction(sig, &sa, nullptr);
 }
 
 // The test directory in a world-writable file system may have been made by
@@ -145,7 +130,7 @@ static void child_pass(const Settings &set, RunState *run, const mlist_entry *mp
     signal(SIGTERM, SIG_DFL);
     signal(SIGHUP, SIG_DFL);
     signal(SIGPIPE, SIG_DFL);
-    hold_stop_signals(false);
+    sig_release(stop_signals);
     long long size, transfer;
     while (fs_write(set, run, mp, eng, &size, &transfer) == 1)
         fs_read(set, run, mp, eng, size, transfer);
@@ -156,11 +141,11 @@ static void run_engine(const Settings &set, RunState *run, mlist_entry *mp, int 
 {
     fflush(stdout);
     time_setup(run);
-    hold_stop_signals(true);
+    sig_hold(stop_signals);
     pid_t pid = fork();
     if (pid == 0) child_pass(set, run, mp, engines[engine]);
     running_child = pid > 0 ? pid : 0;
-    hold_stop_signals(false);
+    sig_release(stop_signals);
     if (pid < 0) {
         if (errno == EAGAIN) {
             printf("%s%s\n", "Can't fork processes! PID is run out!\n", strerror(errno));
@@ -190,14 +175,14 @@ int test_execute(const Settings &set, RunState *run)
 {
     umask(0);
     stop_set = &set;
-    catch_stop_signals();
+    sig_set_group(stop_signals, parent_stop, false);
     for (int pass = 1; pass <= set.num_tests; pass++) {
         if (!set.silent) printf("\nStarting Test Pass %d of %d\n", pass, set.num_tests);
         for (mlist_entry *mp = run->mlist_first; mp; mp = mp->next) {
-            hold_stop_signals(true);
+            sig_hold(stop_signals);
             int ready = test_setup(set, run, mp);
             if (ready) master_mp = mp;
-            hold_stop_signals(false);
+            sig_release(stop_signals);
             if (!ready) continue;
             for (int engine = 0; engine < ENGINE_COUNT; engine++)
                 if (engine_selected(set, engine)) run_engine(set, run, mp, engine);

@@ -19,21 +19,9 @@
 // just before a read until it returns, as the held set would. A noted signal
 // is acted on when a read returns data that came after it. Between reads the
 // handler acts at once. At file scope because sighup reaches them.
-static volatile sig_atomic_t deferring, noted_term, noted_int, noted_hup;
-
-static void note(int sig)
-{
-    if (sig == SIGTERM) noted_term = 1;
-    if (sig == SIGINT) noted_int = 1;
-    if (sig == SIGHUP) noted_hup = 1;
-}
-
-// The signal that a release in the order SIGTERM, SIGINT, SIGHUP would take
-// first, or 0.
-static int noted()
-{
-    return noted_term ? SIGTERM : noted_int ? SIGINT : noted_hup ? SIGHUP : 0;
-}
+// noted is the signal that releasing them in the order SIGTERM, SIGINT,
+// SIGHUP would act on first: the highest number of the three, or 0.
+static volatile sig_atomic_t deferring, noted;
 
 [[noreturn]] static void killed(int sig)
 {
@@ -47,8 +35,8 @@ static int noted()
 // Installed with all three held while it runs, so one line is printed.
 static void sighup(int sig)
 {
-    note(sig);
-    if (!deferring) killed(noted());
+    if (sig > noted) noted = sig;
+    if (!deferring) killed(noted);
 }
 
 // Lists the block from ten bytes before the first bad one to its end, and
@@ -81,7 +69,7 @@ int receive_from_client(int sock, const char *pattern, const Settings &set)
         // one system call per block.
         for (int got = 0; got < set.buflen;) {
             deferring = 1;
-            bool after_signal = noted();
+            bool after_signal = noted;
             ssize_t n =
                 recv(sock, buf.data() + got, set.buflen - got, after_signal ? 0 : MSG_WAITALL);
             if (n < 0 && errno == EINTR) continue;
@@ -100,10 +88,10 @@ int receive_from_client(int sock, const char *pattern, const Settings &set)
             // Data that came after a noted signal: the signals are acted on
             // now, SIGTERM first, then SIGINT, SIGHUP. A read cut short by the
             // signal returned only data from before it.
-            if (after_signal || (noted() && n == set.buflen - got)) killed(noted());
-            if (!noted()) {
+            if (after_signal || (noted && n == set.buflen - got)) killed(noted);
+            if (!noted) {
                 deferring = 0;
-                if (noted()) killed(noted()); // came as the read returned
+                if (noted) killed(noted); // came as the read returned
             }
             time_t t = time(nullptr);
             if (t > last + 2) {

@@ -112,9 +112,11 @@ void tcp_setup(const Settings &set)
             close(conn);
             exit(0);
         }
-        if (pid < 0) perror("!ERROR: Fork failed. (not attempting any more forks)");
         close(conn);
-        if (pid < 0) break;
+        if (pid < 0) {
+            perror("!ERROR: Fork failed. (not attempting any more forks)");
+            break;
+        }
     }
     close(sock);
     sig_set(SIGCHLD, SIG_DFL);

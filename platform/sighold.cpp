@@ -2,16 +2,6 @@
 
 #include <csignal>
 
-void sig_set(int sig, void (*handler)(int))
-{
-    struct sigaction sa = {};
-    sa.sa_handler = handler;
-    sigemptyset(&sa.sa_mask);
-    sigaddset(&sa.sa_mask, sig);
-    sa.sa_flags = 0; // no SA_RESTART, no SA_RESETHAND
-    sigaction(sig, &sa, nullptr);
-}
-
 static sigset_t set_of(std::initializer_list<int> sigs)
 {
     sigset_t set;
@@ -39,4 +29,9 @@ void sig_release(std::initializer_list<int> sigs)
 {
     sigset_t set = set_of(sigs);
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+void sig_set(int sig, void (*handler)(int))
+{
+    sig_set_group({sig}, handler, false);
 }

@@ -38,15 +38,12 @@ int main(int argc, char **argv)
                  {"!ERROR: Device open failed.\n", OUT},
                  {"!ERROR: ioctl failed to get terminal parameters .\n", OUT},
                  {"!ERROR: ioctl failed to set terminal parameters.\n", OUT}};
+    printf(o.mode == 's' ? "Software flow control\n" : "No flow control\n");
+    setup(run, o, port);
     int capture = -1;
     if (o.mode == 's') {
-        printf("Software flow control\n");
-        setup(run, o, port);
         capture = open_capture("/tmp/txpace.tmp");
         if (capture < 0) fail({"!ERROR: /tmp/txpace.tmp open failed. \n", OUT});
-    } else {
-        printf("No flow control\n");
-        setup(run, o, port);
     }
 
     send_blocks(run,

@@ -44,7 +44,6 @@ static bool control_file_present(const char *path)
 void TRC7_start(const settings &s, run_state &st)
 {
     if (opt_verbose) eprintf("TRC7 %s %d %d\n", s.start_cwd.c_str(), s.max_iterations, s.instances);
-    st.instances = s.instances;
     start_time = time(nullptr);
     close_inherited(3);
     close(init_logfile(s.log_tmp_path));

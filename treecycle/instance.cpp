@@ -10,6 +10,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// FIRST_JOB runs alone before the others; its copy is the source of
+// RECOPY_JOB; the others copy the source tree.
+constexpr int FIRST_JOB = 1;
+constexpr int RECOPY_JOB = 3;
+
 namespace
 {
 // The double's tables by job (1 to SINGLES), laid out by TRC7_double; its

@@ -121,6 +121,7 @@ int main(int argc, char **argv)
     if (!ok) exit(1);
     make_fs_pathnames(s);
     st.pid = getpid();
+    st.instances = s.instances;
     make_tmp_filenames(s, st.pid);
     if (!s.opt_commit) exit(0);
     if (s.instances == 0) refuse_empty_run(s, asked == 0, by_disk, need_k, free_k);

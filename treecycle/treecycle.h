@@ -25,12 +25,9 @@ inline bool is_resource_status(int s)
 }
 
 // The five copy jobs of an instance (its singles), numbered 1 to SINGLES as
-// their trees (tbase.III.K), outputs (dcout.III/PK) and logs are. FIRST_JOB
-// runs alone before the others; its copy is the source of RECOPY_JOB; the
-// others copy the source tree. Tables by job have SINGLES + 1 entries.
+// their trees (tbase.III.K), outputs (dcout.III/PK) and logs are. Tables by
+// job have SINGLES + 1 entries.
 constexpr int SINGLES = 5;
-constexpr int FIRST_JOB = 1;
-constexpr int RECOPY_JOB = 3;
 
 // What the command line, autoconfiguration and the derived paths set: filled
 // by main before the run (options, then the instance count and the paths),
