@@ -27,13 +27,6 @@ std::vector<std::string> split_lines(const std::string &text)
     return lines;
 }
 
-static std::string join_lines(const std::vector<std::string> &lines)
-{
-    std::string text;
-    for (auto &l : lines) text += l + "\n";
-    return text;
-}
-
 bool line_matches(const std::string &line, const std::string &pattern)
 {
     if (pattern.find('<') == std::string::npos) return line == pattern;
@@ -72,11 +65,8 @@ bool line_matches(const std::string &line, const std::string &pattern)
 std::string match_output(const std::string &out, const std::vector<std::string> &pattern)
 {
     std::vector<std::string> lines = split_lines(out);
-    if (!pattern.empty() && pattern.back() == "<...>") {
-        if (lines.size() >= pattern.size()) lines.resize(pattern.size() - 1);
-        return match_output(join_lines(lines), {pattern.begin(), pattern.end() - 1});
-    }
     for (size_t i = 0; i < lines.size() || i < pattern.size(); i++) {
+        if (i + 1 == pattern.size() && pattern[i] == "<...>") return ""; // any further lines
         if (i >= lines.size())
             return "output ends before line " + std::to_string(i + 1) + ": [" + pattern[i] + "]";
         if (i >= pattern.size())
