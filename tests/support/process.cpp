@@ -310,6 +310,38 @@ void Spawned::expect(const RunSpec &run, double timeout_s)
     EXPECT_EQ(match_output(err(), split_lines(run.err)), "") << run.line;
 }
 
+std::string browser_dom(const std::string &html, const TempDir &t)
+{
+    EXPECT_FALSE(contains(read_file(html), "http")) << html << ": self-contained";
+    RunResult r = run_program("/usr/bin/chromium",
+                              {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                               "--no-first-run", "--disable-background-networking",
+                               "--disable-component-update", "--disable-sync",
+                               "--user-data-dir=" + t / "profile", "--dump-dom", "file://" + html});
+    EXPECT_TRUE(r.exited && r.status == 0) << html << ": " << r.err;
+    return r.out;
+}
+
+std::string table_rows(const std::string &dom, const std::string &id, int cols, int rows)
+{
+    TempDir t("table rows");
+    write_file(t / "dom.html", dom);
+    RunResult r =
+        run_program("/usr/bin/python3",
+                    {"-c",
+                     "import re, sys, html\n"
+                     "d = open(sys.argv[1]).read()\n"
+                     "t = d[d.index('<table id=\"' + sys.argv[2] + '\"'):]\n"
+                     "t = t[:t.index('</table>')]\n"
+                     "cols, rows = int(sys.argv[3]) or None, int(sys.argv[4]) or None\n"
+                     "for r in re.findall('<tr[^>]*>(.*?)</tr>', t, re.S)[:rows]:\n"
+                     "  print(' | '.join(html.unescape(re.sub('<[^>]*>', '', c)).strip()\n"
+                     "    for c in re.findall('<t[dh][^>]*>(.*?)</t[dh]>', r, re.S)[:cols]))\n",
+                     t / "dom.html", id, std::to_string(cols), std::to_string(rows)});
+    EXPECT_TRUE(r.exited && r.status == 0) << id << ": " << r.err;
+    return r.out;
+}
+
 pid_t child_ending(int how)
 {
     fflush(nullptr);

@@ -106,6 +106,14 @@ struct Spawned {
     void expect(const RunSpec &run, double timeout_s = 60);
 };
 
+// The page at html as a headless browser builds it (its DOM); expects the
+// page to be whole in itself (nothing fetched by "http"). The browser's
+// profile goes in t.
+std::string browser_dom(const std::string &html, const TempDir &t);
+// The rows of the table of id in dom, tags gone, one "a | b | c" line each:
+// the first cols cells of the first rows rows (0: all).
+std::string table_rows(const std::string &dom, const std::string &id, int cols = 0, int rows = 0);
+
 // Forks a child that exits with status how, or (how < 0) is killed by the
 // signal -how, for the code under test to wait for.
 pid_t child_ending(int how);
