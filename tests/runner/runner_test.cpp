@@ -36,6 +36,15 @@ RunResult qualrun(const std::vector<std::string> &args, TempDir &t, int timeout_
     return run_program(kRunner, args, o);
 }
 
+// Starts the runner with args in the background, in t with its lock there,
+// its output and error together in t/out.
+pid_t spawn_qualrun(const std::vector<std::string> &args, TempDir &t)
+{
+    std::vector<std::string> argv = {"/usr/bin/env", "QUALRUN_LOCK=" + t / "lock", kRunner};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return spawn(argv, t.path, t / "out", t / "out");
+}
+
 std::string check_reports(const std::string &dir)
 {
     std::string out;
@@ -305,7 +314,9 @@ const std::string kFreezer = "/sys/fs/cgroup/freezer/qualrun-test";
 TEST(Runner, VerdictsKernelAndStopping)
 {
     struct Case {
-        const char *name, *plan, *report;
+        const char *name;
+        std::string plan;
+        const char *report;
         double at_most;            // seconds for the whole job
         const char *log = nullptr; // run a's log, lines of templates
     } cases[] = {
@@ -339,10 +350,9 @@ TEST(Runner, VerdictsKernelAndStopping)
          "sleep 21.7"},
         // Waited for a bounded time after SIGKILL, recorded, and the job goes on.
         {"a process SIGKILL does not end",
-         "[a]\ntimeout = 1\ngrace = 1\nrun = mkdir -p /sys/fs/cgroup/freezer/qualrun-test\n"
-         "      sh -c 'echo $$ >/sys/fs/cgroup/freezer/qualrun-test/tasks; exec sleep 21.7' &\n"
-         "      sleep 0.3; echo FROZEN >/sys/fs/cgroup/freezer/qualrun-test/freezer.state; wait\n"
-         "\n[b]\nrun = true\n",
+         "[a]\ntimeout = 1\ngrace = 1\nrun = mkdir -p " + kFreezer + "\n      sh -c 'echo $$ >" +
+             kFreezer + "/tasks; exec sleep 21.7' &\n      sleep 0.3; echo FROZEN >" + kFreezer +
+             "/freezer.state; wait\n\n[b]\nrun = true\n",
          "a: timed out, exit timeout, junit error; unkillable: 1 process\n"
          "b: as expected, exit 0, junit pass\n",
          8,
@@ -402,9 +412,7 @@ TEST(Runner, InterruptedThenResumed)
                                        t / "pid" + "; mv " + t / "pid" + " " + t / "started" +
                                        "; sleep 21.7 & wait\n\n"
                                        "[three]\nrun = true\n");
-        std::vector<std::string> env = {"QUALRUN_LOCK=" + t / "lock"};
-        pid_t pid = spawn({"/usr/bin/env", env[0], kRunner, t / "lab.plan", "--results", t / "res"},
-                          t.path, t / "out", t / "out");
+        pid_t pid = spawn_qualrun({t / "lab.plan", "--results", t / "res"}, t);
         ASSERT_TRUE(poll_until(20, [&] { return file_exists(t / "started"); }));
         kill(pid, c.sig);
         EXPECT_EQ(wait_for(pid, 20), c.status) << read_file(t / "out");
@@ -488,8 +496,7 @@ TEST(Runner, LockListingAndPlanNames)
     // A job waiting for the lock stops at once when told to.
     int held = open((t / "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     ASSERT_EQ(flock(held, LOCK_EX), 0);
-    pid_t pid = spawn({"/usr/bin/env", "QUALRUN_LOCK=" + t / "lock", kRunner, "lab.plan"}, t.path,
-                      t / "out", t / "out");
+    pid_t pid = spawn_qualrun({"lab.plan"}, t);
     EXPECT_TRUE(poll_until(20, [&] { return contains(read_file(t / "out"), "waiting"); }));
     kill(pid, SIGTERM);
     EXPECT_EQ(wait_for(pid, 3), 143);
@@ -649,9 +656,7 @@ TEST(Runner, StoppedDiskhammerCleansUp)
                                        "\ngrace = 10\nkernel = ignore\nrun = diskhammer -D " + dev +
                                        " -f 16m:128m -t 4k:64k -n 50 & sleep 1; ls " + mnt +
                                        " >&2; wait\n");
-        pid_t pid = spawn({"/usr/bin/env", "QUALRUN_LOCK=" + t / "lock", kRunner, t / "lab.plan",
-                           "--bin", SUITE_BIN_DIR, "--results", res},
-                          t.path, t / "out", t / "out");
+        pid_t pid = spawn_qualrun({t / "lab.plan", "--bin", SUITE_BIN_DIR, "--results", res}, t);
         if (c.sig) {
             EXPECT_TRUE(poll_until(
                 20, [&] { return contains(read_file(res + "/runs/hammer.log"), "fs_testdir."); }));
