@@ -92,10 +92,7 @@ TEST_F(Pair, DrainPhase)
         while (take()) {
         }
         close(echo);
-        if (peer > 0) {
-            kill(peer, SIGKILL);
-            waitpid(peer, nullptr, 0);
-        }
+        wait_for(peer, 0, SIGKILL);
         close(side);
         // The budget is whole seconds from the start of draining: 3 to 4 seconds.
         EXPECT_EQ(drained > 2.5, flood) << drained;

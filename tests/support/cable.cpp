@@ -65,8 +65,7 @@ Cable::Cable(Kind kind, const std::string &dir)
 
 Cable::~Cable()
 {
-    for (pid_t p : sinks) kill(p, SIGKILL);
-    for (pid_t p : sinks) waitpid(p, nullptr, 0);
+    for (pid_t p : sinks) wait_for(p, 0, SIGKILL);
     let_go(fd_a);
     let_go(fd_b);
     if (socat > 0) {
@@ -80,8 +79,7 @@ void Cable::pull()
     let_go(fd_a);
     let_go(fd_b);
     if (socat > 0) {
-        kill(socat, SIGKILL);
-        wait_for(socat, 10);
+        wait_for(socat, 0, SIGKILL);
         socat = -1;
     }
 }

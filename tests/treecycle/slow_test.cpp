@@ -53,8 +53,7 @@ struct AtTheLimit {
         started = poll_until(30, [&] { return contains(read_file(path), ": Start.\n"); });
         if (!keep) usleep(500000);
         if (keep) status = wait_for(tc, 90, SIGKILL);
-        for (pid_t p : held) kill(p, SIGKILL);
-        for (pid_t p : held) waitpid(p, nullptr, 0);
+        for (pid_t p : held) wait_for(p, 0, SIGKILL);
         if (!keep) status = wait_for(tc, 90, SIGKILL);
         err = read_file(a.tmp / "err");
         log = read_file(path);

@@ -93,8 +93,7 @@ TEST_F(Tc, ToolStartRetriesOnlyAShortage)
         const char *argv[] = {"true", nullptr};
         exec_tool("/bin/true", argv, 0);
     });
-    kill(holder, SIGKILL);
-    waitpid(holder, nullptr, 0);
+    wait_for(holder, 0, SIGKILL);
     EXPECT_EQ(st, 122);
     EXPECT_EQ(in_child([] {
                   const char *argv[] = {"none", nullptr};
