@@ -169,18 +169,11 @@ static int port_fd(pid_t pid, const std::string &path)
     return found;
 }
 
-static char state_of(const std::string &proc)
+// Whether pid has the device that path names open, or has ended.
+static bool has_opened(pid_t pid, const std::string &path)
 {
-    std::string stat = read_file(proc + "/stat");
-    size_t paren = stat.rfind(')');
-    return paren == std::string::npos || paren + 2 >= stat.size() ? 'X' : stat[paren + 2];
-}
-
-bool has_opened(pid_t pid, const std::string &path)
-{
+    if (has_ended(pid)) return true;
     std::string proc = "/proc/" + std::to_string(pid);
-    char state = state_of(proc);
-    if (state == 'Z' || state == 'X') return true;
     // Until it has started the program, a child shows the test's own
     // descriptors, the cable's holds among them.
     char self[PATH_MAX], exe[PATH_MAX];
@@ -190,21 +183,13 @@ bool has_opened(pid_t pid, const std::string &path)
     return port_fd(pid, path) >= 0;
 }
 
-// Asleep in that system call on the port, twice a little apart: a transfer
-// still under way is seldom asleep, never for long.
-bool waits_on_port(pid_t pid, int syscall, const std::string &path)
+// Whether pid is held up in a read (0) or write (1) on the device that path
+// names: asleep in that system call on the port, twice a little apart (a
+// transfer still under way is seldom asleep, never for long).
+static bool waits_on_port(pid_t pid, int syscall, const std::string &path)
 {
-    std::string proc = "/proc/" + std::to_string(pid);
     int fd = port_fd(pid, path);
-    if (fd < 0) return false;
-    char want[32];
-    snprintf(want, sizeof want, "%d 0x%x ", syscall, fd);
-    auto asleep = [&] {
-        return state_of(proc) == 'S' && read_file(proc + "/syscall").rfind(want, 0) == 0;
-    };
-    if (!asleep()) return false;
-    usleep(100000);
-    return asleep();
+    return fd >= 0 && asleep_in(pid, syscall, 0, fd);
 }
 
 std::vector<RunSpec> cable_runs(const std::string &name)

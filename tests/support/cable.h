@@ -69,12 +69,6 @@ std::string repeat(const std::string &text, size_t n);
 // whole transfer; -1 for a capture of any other shape.
 long blocks_in(const std::string &capture);
 
-// Whether pid has the device that path names open, or has ended.
-bool has_opened(pid_t pid, const std::string &path);
-// Whether pid is held up in a read (0) or write (1) on the device that path
-// names.
-bool waits_on_port(pid_t pid, int syscall, const std::string &path);
-
 // The runs of a transcript of tests/serial/transcripts, its names filled:
 // <A> and <B> the cable's ends, <P> the pattern, <NUL> a NUL byte.
 std::vector<RunSpec> cable_runs(const std::string &name);

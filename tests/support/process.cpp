@@ -248,12 +248,14 @@ bool has_ended(pid_t pid)
     return stat.empty() || contains(stat, ") Z ");
 }
 
-bool asleep_in(pid_t pid, long nr, double timeout_s)
+bool asleep_in(pid_t pid, long nr, double timeout_s, int fd)
 {
     std::string proc = "/proc/" + std::to_string(pid);
+    char want[48];
+    snprintf(want, sizeof want, fd >= 0 ? "%ld 0x%x " : "%ld ", nr, fd);
     auto asleep = [&] {
         return contains(read_file(proc + "/stat"), ") S ") &&
-               read_file(proc + "/syscall").rfind(std::to_string(nr) + " ", 0) == 0;
+               read_file(proc + "/syscall").rfind(want, 0) == 0;
     };
     return poll_until(timeout_s, [&] { return asleep() && (usleep(100000), asleep()); });
 }

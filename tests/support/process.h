@@ -72,9 +72,9 @@ void kill_in_turn(pid_t pid, const std::vector<int> &sigs, int gap_us);
 // Whether pid is gone or a zombie (ended, not yet waited for by its parent).
 bool has_ended(pid_t pid);
 // Whether pid is asleep in the system call numbered nr (SYS_... of
-// <sys/syscall.h>), and still is a tenth of a second later; false when it
-// is not so within timeout_s.
-bool asleep_in(pid_t pid, long nr, double timeout_s = 30);
+// <sys/syscall.h>), on descriptor fd when fd >= 0, and still is a tenth of a
+// second later; false when it is not so within timeout_s.
+bool asleep_in(pid_t pid, long nr, double timeout_s = 30, int fd = -1);
 
 // A TCP socket bound to ::1 at port (listening when asked), or -1.
 int bound_socket(int port, bool listening);
