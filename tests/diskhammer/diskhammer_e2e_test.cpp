@@ -273,8 +273,6 @@ TEST_F(DhHeld, EndingsAndThingsPlantedInItsWay)
         {"foreign", "mkdir <D> && echo theirs > <F> && chown -R 65534 <D>"}};
     std::string dir, file;
     for (auto &c : runs_in(T + "endings.txt")) {
-        std::map<std::string, std::string> env;
-        for (auto &e : c.env) env[e.substr(0, e.find('='))] = e.substr(e.find('=') + 1);
         int out = memfd_create("held", 0);
         std::string to = "/proc/self/fd/" + std::to_string(out);
         pid_t pid =
@@ -282,18 +280,20 @@ TEST_F(DhHeld, EndingsAndThingsPlantedInItsWay)
                   to, to, [] { setpgid(0, 0), raise(SIGSTOP); });
         dir = mnt + "/fs_testdir." + std::to_string(pid), file = dir + "/test_file";
         const Values v = {{"<D>", dir}, {"<F>", file}, {"<M>", mnt}};
-        bool lock = env["PLANT"] == "lock";
+        bool lock = value_of(c.env, "PLANT") == "lock";
         int fd = lock ? hold_lock(file) : -1;
-        EXPECT_TRUE(lock ? fd >= 0 : shell(fill(plants.at(env["PLANT"]), v)) == 0) << c.line;
+        EXPECT_TRUE(lock ? fd >= 0 : shell(fill(plants.at(value_of(c.env, "PLANT")), v)) == 0)
+            << c.line;
         waitpid(pid, nullptr, WUNTRACED);
         kill(pid, SIGCONT);
         EXPECT_TRUE(!lock || wait_lock_waiter(file)) << c.line << read_file(to);
-        if (lock && !env["SIG"].empty()) {
+        if (lock && !value_of(c.env, "SIG").empty()) {
             std::vector<pid_t> kids;
             poll_until(10, [&] { return !(kids = children_of(pid)).empty(); });
-            pid_t dest = env["TO"] == "group" ? -pid : env["TO"] == "parent" ? pid : kids.at(0);
-            for (int sig : {SIGINT, SIGKILL, SIGTERM, SIGHUP, SIGPIPE})
-                if (env["SIG"] == sigabbrev_np(sig)) kill(dest, sig);
+            pid_t dest = value_of(c.env, "TO") == "group"    ? -pid
+                         : value_of(c.env, "TO") == "parent" ? pid
+                                                             : kids.at(0);
+            kill(dest, signal_named(value_of(c.env, "SIG")));
         } else if (lock) {
             // The lock goes once the file system is full.
             shell("head -c 4m /dev/zero > " + mnt + "/fill 2>/dev/null");
@@ -306,8 +306,9 @@ TEST_F(DhHeld, EndingsAndThingsPlantedInItsWay)
         std::string output = read_file(to);
         close(out);
         EXPECT_EQ(status, c.status) << c.line;
-        EXPECT_TRUE(poll_until(10, [&] { return file_exists(dir) == !env["LEFT"].empty(); }))
-            << c.line;
+        EXPECT_TRUE(poll_until(10, [&] {
+            return file_exists(dir) == !value_of(c.env, "LEFT").empty();
+        })) << c.line;
         EXPECT_TRUE(std::regex_search(output, std::regex(fill(c.out, v)))) << c.line << output;
         EXPECT_EQ(contains(output, "Test Execution Completed"), c.status == 0) << c.line;
         unlink((mnt + "/fill").c_str());
@@ -322,8 +323,5 @@ TEST(DhOptions, MessagesAndStatus)
 {
     auto runs = runs_in(T + "options.txt");
     ASSERT_EQ(runs.size(), 29u);
-    for (auto &run : runs) {
-        RunResult r = dh({run.argv.begin() + 1, run.argv.end()});
-        EXPECT_TRUE(r.exited && r.status == run.status && r.out == run.out) << run.line;
-    }
+    for (auto &run : runs) expect_run(run);
 }

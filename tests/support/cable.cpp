@@ -350,14 +350,14 @@ void PrivateTmpTest::play(const RunSpec &r)
     } else if (!then.empty()) {
         EXPECT_TRUE(poll_until(
             30, [&] { return waits_on_port(pid, 0, cable.a) || waits_on_port(pid, 1, cable.a); }));
-        std::vector<int> sigs;
-        std::istringstream names(then);
-        for (std::string n; std::getline(names, n, ',');)
-            sigs.push_back(n == "TERM" ? SIGTERM : n == "INT" ? SIGINT : n == "HUP" ? SIGHUP : 0);
-        if (then == "hangup")
+        if (then == "hangup") {
             EXPECT_TRUE(cable.hang_up(cable.a));
-        else
+        } else {
+            std::vector<int> sigs;
+            std::istringstream names(then);
+            for (std::string n; std::getline(names, n, ',');) sigs.push_back(signal_named(n));
             kill_in_turn(pid, sigs, atoi(word(r, "gap", "0").c_str()));
+        }
     }
     EXPECT_EQ(wait_for(pid, atoi(word(r, "within", "20").c_str())), r.status);
 

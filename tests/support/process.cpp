@@ -260,6 +260,14 @@ bool asleep_in(pid_t pid, long nr, double timeout_s, int fd)
     return poll_until(timeout_s, [&] { return asleep() && (usleep(100000), asleep()); });
 }
 
+int signal_named(const std::string &name)
+{
+    for (int sig = 1; sig < NSIG; sig++)
+        if (sigabbrev_np(sig) && name == sigabbrev_np(sig)) return sig;
+    ADD_FAILURE() << "no signal named " << name;
+    return 0;
+}
+
 int bound_socket(int port, bool listening)
 {
     int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -308,8 +316,8 @@ std::vector<pid_t> Spawned::children(size_t n, double timeout_s) const
 void Spawned::expect(const RunSpec &run, double timeout_s)
 {
     EXPECT_EQ(wait(timeout_s), run.status) << run.line;
-    EXPECT_EQ(match_output(out(), split_lines(run.out)), "") << run.line;
-    EXPECT_EQ(match_output(err(), split_lines(run.err)), "") << run.line;
+    EXPECT_EQ(match_text(out(), run.out), "") << run.line;
+    EXPECT_EQ(match_text(err(), run.err), "") << run.line;
 }
 
 std::string browser_dom(const std::string &html, const TempDir &t)

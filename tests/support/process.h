@@ -76,6 +76,10 @@ bool has_ended(pid_t pid);
 // second later; false when it is not so within timeout_s.
 bool asleep_in(pid_t pid, long nr, double timeout_s = 30, int fd = -1);
 
+// The signal of name, as in "TERM" (sigabbrev_np); 0, and a failure of the
+// test, for a name of no signal.
+int signal_named(const std::string &name);
+
 // A TCP socket bound to ::1 at port (listening when asked), or -1.
 int bound_socket(int port, bool listening);
 // A port of ::1 that nothing holds, below the range the kernel gives
@@ -102,7 +106,7 @@ struct Spawned {
     // as there are after timeout_s).
     std::vector<pid_t> children(size_t n, double timeout_s = 30) const;
     // Waits for its end and expects the status of run, and its output and
-    // error to match those of run line by line as templates (match_output).
+    // error to match those of run as templates (match_text).
     void expect(const RunSpec &run, double timeout_s = 60);
 };
 
