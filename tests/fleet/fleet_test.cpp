@@ -24,18 +24,7 @@ struct Fleet {
     }
 };
 
-// Each test suite of the JUnit reports as "FILE HOSTNAME: case outcome, ...".
-const char kJunitSummary[] =
-    "/usr/bin/python3 -c 'import sys, xml.etree.ElementTree as ET\n"
-    "for p in sys.argv[1:]:\n"
-    "  for s in ET.parse(p).getroot().iter(\"testsuite\"):\n"
-    "    cases = []\n"
-    "    for c in s.iter(\"testcase\"):\n"
-    "      bad = [e for e in c if e.tag in (\"failure\", \"error\")]\n"
-    "      cases.append(c.get(\"name\") + \" \" + (bad[0].tag + (\": \" + bad[0].get(\"message\") "
-    "if "
-    "bad[0].tag == \"error\" else \"\") if bad else \"pass\"))\n"
-    "    print(p.split(\"/\")[-1][:-4], s.get(\"hostname\") + \":\", \", \".join(cases))' ";
+const std::string kJunitCases = kSource + "/tests/support/junit_cases.py";
 
 TEST(Fleet, PlaybookQualifiesThreeMachinesAndOnePageShowsThem)
 {
@@ -87,14 +76,22 @@ TEST(Fleet, PlaybookQualifiesThreeMachinesAndOnePageShowsThem)
     ASSERT_EQ(shell("cd " + repo + " && ls reports", &out), 0);
     EXPECT_EQ(out,
               "host1.html\nhost1.json\nhost1.xml\nhost2.html\nhost2.json\nhost2.xml\nhost3.xml\n");
-    ASSERT_EQ(shell("cd " + repo + " && " + kJunitSummary +
-                        "reports/host1.xml reports/host2.xml reports/host3.xml 2>&1",
+    ASSERT_EQ(shell("cd " + repo + " && " + kJunitCases +
+                        " reports/host1.xml reports/host2.xml reports/host3.xml 2>&1",
                     &out),
               0)
         << out;
-    EXPECT_EQ(out, "host1 host1: netsink pass, epochnow pass\n"
-                   "host2 host2: blockpeer pass, planted failure\n"
-                   "host3 host3: error error: lost: the host stopped answering during its plan\n");
+    EXPECT_EQ(match_text(out,
+                         "host1 (qualrun) tests=2 failures=0 errors=0\n"
+                         "host1 <*>@host1 tests=2 failures=0 errors=0: netsink pass | epochnow "
+                         "pass\n"
+                         "host2 (qualrun) tests=2 failures=1 errors=0\n"
+                         "host2 <*>@host2 tests=2 failures=1 errors=0: blockpeer pass | planted "
+                         "failure: <*>\n"
+                         "host3 (qualrun) tests=1 failures=0 errors=1\n"
+                         "host3 qualify@host3 tests=1 failures=0 errors=1: error error: lost: the "
+                         "host stopped answering during its plan\n"),
+              "");
     // netsink's verdict, from its log in host1's results.
     EXPECT_TRUE(contains(read_file(repo + "/reports/host1.json"),
                          "\"!PASS: No failures detected in netsink on IPv6.\""));
@@ -107,16 +104,16 @@ TEST(Fleet, PlaybookQualifiesThreeMachinesAndOnePageShowsThem)
         << out;
     EXPECT_EQ(out, "qualrun: 3 hosts: 1 with every run as expected, 1 not (host2), 1 without "
                    "results (host3)\n");
-    ASSERT_EQ(shell("cd " + repo + " && " + kJunitSummary + "fleet.xml 2>&1", &out), 0) << out;
-    EXPECT_EQ(out, "fleet host1: netsink pass, epochnow pass\n"
-                   "fleet host2: blockpeer pass, planted failure\n"
-                   "fleet host3: error error: lost: the host stopped answering during its plan\n");
-    ASSERT_EQ(shell("grep -o 'testsuites name=\"qualrun merge\" tests=\"5\" failures=\"1\" "
-                    "errors=\"1\"' " +
-                        repo + "/fleet.xml",
-                    &out),
-              0)
-        << read_file(repo + "/fleet.xml");
+    ASSERT_EQ(shell(kJunitCases + " " + repo + "/fleet.xml", &out), 0) << out;
+    EXPECT_EQ(match_text(out,
+                         "fleet (qualrun merge) tests=5 failures=1 errors=1\n"
+                         "fleet <*>@host1 tests=2 failures=0 errors=0: netsink pass | epochnow "
+                         "pass\n"
+                         "fleet <*>@host2 tests=2 failures=1 errors=0: blockpeer pass | planted "
+                         "failure: <*>\n"
+                         "fleet qualify@host3 tests=1 failures=0 errors=1: error error: lost: the "
+                         "host stopped answering during its plan\n"),
+              "");
 
     std::string dom = browser_dom(repo + "/fleet.html", t);
     std::string rows = table_rows(dom, "matrix");

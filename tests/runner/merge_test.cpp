@@ -62,16 +62,14 @@ TEST(Merge, HostsSideBySideInABrowser)
                     &out),
               0)
         << out;
-    ASSERT_EQ(shell("/usr/bin/python3 -c 'import sys, xml.etree.ElementTree as ET; "
-                    "r = ET.parse(sys.argv[1]).getroot(); "
-                    "print(*(r.get(k) for k in (\"tests\", \"failures\", \"errors\"))); "
-                    "[print([c.get(\"name\") for c in s.iter(\"testcase\")]) "
-                    "for s in r.iter(\"testsuite\")]' " +
-                        t / "fleet.xml",
-                    &out),
-              0)
-        << out;
-    EXPECT_EQ(out, "5 1 1\n['fine', 'odd']\n['fine', 'odd']\n['error']\n");
+    ASSERT_EQ(shell(kSource + "/tests/support/junit_cases.py " + t / "fleet.xml", &out), 0) << out;
+    EXPECT_EQ(match_text(out, "fleet (qualrun merge) tests=5 failures=1 errors=1\n"
+                              "fleet a@<*> tests=2 failures=0 errors=0: fine pass | odd pass\n"
+                              "fleet b@<*> tests=2 failures=1 errors=0: fine pass | odd failure: "
+                              "exit 3, expected 0\n"
+                              "fleet qualify@hostc tests=1 failures=0 errors=1: error error: lost: "
+                              "the host stopped answering during its plan\n"),
+              "");
 
     // The tables as the browser built them, tags gone (of the identities, the
     // head: the rest is this machine's); the differing disks first.

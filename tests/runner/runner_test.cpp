@@ -22,6 +22,7 @@ namespace
 
 const std::string kSource = SUITE_SOURCE_DIR;
 const std::string kRunner = kSource + "/runner/qualrun";
+const std::string kJunitCases = kSource + "/tests/support/junit_cases.py";
 
 // The runner with a lock of the test's own, so that tests running side by
 // side do not wait for each other, and the test's stand-ins for the machine's
@@ -130,33 +131,23 @@ TEST(Runner, TableStatusAndJUnitReport)
         "stuck: timed out, exit timeout, junit error\nodd: as expected, exit 0, junit pass\n");
 
     // The report as a CI system reads it.
-    std::string py = R"py(import sys, junitparser
-x = junitparser.JUnitXml.fromfile(sys.argv[1])
-for s in x:
-    print(s.name, s.tests, s.failures, s.errors, list(s)[0].classname)
-    for c in s:
-        res = [type(e).__name__ + ':' + (e.message or '') for e in c.result]
-        print(c.name, res, repr(c.system_out))
-        for e in c.result:
-            print(repr(e.text))
-)py";
-    write_file(t / "read.py", py);
     std::string report;
-    ASSERT_EQ(shell("/usr/bin/python3 " + t / "read.py" + " " + t / "r.xml", &report), 0) << report;
+    ASSERT_EQ(shell(kJunitCases + " -v " + t / "r.xml", &report), 0) << report;
+    // One line for the job's suite: its cases, each of its class, its output
+    // and its results' messages and texts.
     EXPECT_EQ(
-        match_output(report,
-                     split_lines("my lab 5 1 1 <*>.my_lab\n"
-                                 "epoch [] 'in epoch\\n'\n"
-                                 "pairs ['Failure:exit 0, expected 1'] 'a=\"1\"\\n'\n"
-                                 "'why: expected 1\\n\\nverdict lines:\\n(none)\\n\\nlast 20 lines "
-                                 "of output:\\na=\"1\"\\n'\n"
-                                 "verdicts [] '!WARNING: first\\n!ERROR: second\\n1796772049 "
-                                 "0:00:02: !PASS: Done.\\n'\n"
-                                 "stuck ['Error:timed out after <*>s'] None\n"
-                                 "'verdict lines:\\n(none)\\n\\nlast 20 lines of output:\\n\\n'\n"
-                                 "odd [] 'a<b & \"c\"\\\\x01\\n'\n")),
-        "")
-        << report;
+        match_text(
+            report,
+            "r (qualrun) tests=5 failures=1 errors=1\nr my lab@<*> tests=5 failures=1 errors=1: "
+            "epoch [<*>.my_lab] pass out='in epoch\\n' | "
+            "pairs [<*>.my_lab] failure: exit 0, expected 1 out='a=\"1\"\\n' text='why: expected "
+            "1\\n\\nverdict lines:\\n(none)\\n\\nlast 20 lines of output:\\na=\"1\"\\n' | "
+            "verdicts [<*>.my_lab] pass out='!WARNING: first\\n!ERROR: second\\n1796772049 "
+            "0:00:02: !PASS: Done.\\n' | "
+            "stuck [<*>.my_lab] error: timed out after <*>s out=None text='verdict "
+            "lines:\\n(none)\\n\\nlast 20 lines of output:\\n\\n' | "
+            "odd [<*>.my_lab] pass out='a<b & \"c\"\\\\x01\\n'\n"),
+        "");
 }
 
 TEST(Runner, ListAndOnly)
