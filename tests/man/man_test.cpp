@@ -100,7 +100,8 @@ std::string operands(const std::string &text)
     }
     out = squeeze(out);
     for (std::string from : {"[ ", " ]"})
-        for (size_t p; (p = out.find(from)) != std::string::npos;) out.erase(p + (from[0] == '['), 1);
+        for (size_t p; (p = out.find(from)) != std::string::npos;)
+            out.erase(p + (from[0] == '['), 1);
     return out;
 }
 
@@ -110,13 +111,17 @@ std::string rendered_synopsis(const std::string &name)
     RunResult r = run_program(mandoc, {"-T", "ascii", "-O", "width=400", page_path(name)});
     std::string plain;
     for (size_t i = 0; i < r.out.size(); i++)
-        if (i + 1 >= r.out.size() || r.out[i + 1] != '\b') plain += r.out[i];
-        else i++;
+        if (i + 1 >= r.out.size() || r.out[i + 1] != '\b')
+            plain += r.out[i];
+        else
+            i++;
     std::string synopsis;
     bool in = false;
     for (const std::string &line : split_lines(plain)) {
-        if (!line.empty() && line[0] != ' ') in = line == "SYNOPSIS";
-        else if (in) synopsis += line + " ";
+        if (!line.empty() && line[0] != ' ')
+            in = line == "SYNOPSIS";
+        else if (in)
+            synopsis += line + " ";
     }
     return squeeze(synopsis);
 }
@@ -155,14 +160,16 @@ class ManPage : public testing::TestWithParam<Page>
 TEST_P(ManPage, LintsCleanAndListsWhatItsProgramAccepts)
 {
     const Page &page = GetParam();
-    if (access(mandoc, X_OK) != 0) GTEST_SKIP() << "mandoc is not installed (Debian package mandoc)";
+    if (access(mandoc, X_OK) != 0)
+        GTEST_SKIP() << "mandoc is not installed (Debian package mandoc)";
     RunResult lint = run_program(mandoc, {"-T", "lint", "-W", "warning", page_path(page.name)});
     EXPECT_TRUE(lint.exited && lint.status == 0 && lint.out.empty() && lint.err.empty())
         << lint.out << lint.err;
 
     std::set<std::string> listed = listed_options(read_file(page_path(page.name)));
     if (page.check == HELP) {
-        RunResult r = run_program(std::string(SUITE_SOURCE_DIR) + "/runner/" + page.name, {"--help"});
+        RunResult r =
+            run_program(std::string(SUITE_SOURCE_DIR) + "/runner/" + page.name, {"--help"});
         std::set<std::string> accepted;
         std::string help = r.out.substr(std::min(r.out.find("\noptions:"), r.out.size()));
         for (const std::string &line : split_lines(help)) {
@@ -183,12 +190,15 @@ TEST_P(ManPage, LintsCleanAndListsWhatItsProgramAccepts)
         // x with a value eats it and stops at the second, and an unknown x is
         // refused by getopt itself.
         std::set<std::string> accepted;
-        for (char x : std::string("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789")) {
+        for (char x :
+             std::string("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789")) {
             std::string opt = std::string("-") + x;
             RunResult r = run_inert(page.name, {opt, "-Z", "-Z"});
-            ASSERT_TRUE(r.exited) << page.name << " " << opt << " -Z -Z did not stop at the bad option";
+            ASSERT_TRUE(r.exited) << page.name << " " << opt
+                                  << " -Z -Z did not stop at the bad option";
             EXPECT_NE(r.status, 0) << page.name << " " << opt << " -Z -Z";
-            if (!contains(r.err, "invalid option -- '" + std::string(1, x) + "'")) accepted.insert(opt);
+            if (!contains(r.err, "invalid option -- '" + std::string(1, x) + "'"))
+                accepted.insert(opt);
         }
         EXPECT_EQ(listed, accepted);
         break;
@@ -221,7 +231,8 @@ TEST_P(ManPage, LintsCleanAndListsWhatItsProgramAccepts)
     }
     case USAGE:
         EXPECT_EQ(listed, std::set<std::string>{});
-        EXPECT_EQ(operands(usage_line(run_inert(page.name, {}))), operands(rendered_synopsis(page.name)));
+        EXPECT_EQ(operands(usage_line(run_inert(page.name, {}))),
+                  operands(rendered_synopsis(page.name)));
         break;
     case NOTHING: {
         EXPECT_EQ(listed, std::set<std::string>{});
@@ -243,15 +254,16 @@ INSTANTIATE_TEST_SUITE_P(All, ManPage, testing::ValuesIn(pages), [](const auto &
 TEST(ManPages, EveryPageIsCheckedAndInstalledInSection8)
 {
     std::set<std::string> in_tree, in_table;
-    for (const auto &e : std::filesystem::directory_iterator(std::string(SUITE_SOURCE_DIR) + "/man"))
+    for (const auto &e :
+         std::filesystem::directory_iterator(std::string(SUITE_SOURCE_DIR) + "/man"))
         if (e.path().extension() == ".8") in_tree.insert(e.path().stem());
     for (const Page &p : pages) in_table.insert(p.name);
     EXPECT_EQ(in_tree, in_table);
 
     TempDir prefix("install");
     std::string out;
-    ASSERT_EQ(shell(std::string(CMAKE_COMMAND_PATH) + " --install " + SUITE_BUILD_DIR + " --prefix " +
-                        prefix.path + " 2>&1",
+    ASSERT_EQ(shell(std::string(CMAKE_COMMAND_PATH) + " --install " + SUITE_BUILD_DIR +
+                        " --prefix " + prefix.path + " 2>&1",
                     &out),
               0)
         << out;
