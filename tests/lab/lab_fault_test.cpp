@@ -1,7 +1,7 @@
 // Devices that fail under the programs, in one boot of the lab's machine:
 // device-mapper's error and flakey targets over loop devices, and scsi_debug
 // made to fail its commands or to have a medium error (guest/device-faults).
-// Every failure is reported with the designed verdict and status, nothing
+// Every failure is reported with its own verdict and status, nothing
 // hangs and nothing is left running.
 #include "tests/support/process.h"
 #include "tests/support/text.h"
@@ -36,7 +36,8 @@ TEST(DeviceFaults, ReportedNeverPassedNeverHung)
                                "left running: 0",
                                "== diskhammer raw on a flakey device (up 1 s, down 1 s)",
                                "status 1",
-                               "!ERROR: Input/output error",
+                               // the first I/O of a down second: a write, or a read back
+                               "!ERROR: <*>Input/output error",
                                "left running: 0",
                                "== reelflood and reelcheck over the failing region",
                                "reelflood -b 1: status 2",
